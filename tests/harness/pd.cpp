@@ -1,0 +1,514 @@
+#include "pd.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace lorvex::test {
+
+fs::path plugin_dir() { return LORVEX_PLUGIN_DIR; }
+fs::path sanitized_plugin_dir() { return LORVEX_SANITIZED_PLUGIN_DIR; }
+fs::path probe_dir() { return LORVEX_PROBE_DIR; }
+fs::path tool_dir() { return LORVEX_TOOL_DIR; }
+fs::path source_dir() { return LORVEX_SOURCE_DIR; }
+
+std::string num(float v)
+{
+    if (std::isnan(v))
+        return std::signbit(v) ? "@-nan" : "@nan";
+    if (std::isinf(v))
+        return v > 0 ? "@inf" : "@-inf";
+    if (v == 0 && std::signbit(v))
+        return "@-0";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v));
+    return buf;
+}
+
+std::string nums(const std::vector<float> &v)
+{
+    std::string out;
+    for (float f : v) {
+        if (!out.empty())
+            out += ' ';
+        out += num(f);
+    }
+    return out;
+}
+
+namespace {
+
+// Box text as Pd's file format wants it: separators and dollars escaped.
+std::string escape(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == ';' || c == ',' || c == '$')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+bool has_token(std::string_view line)
+{
+    return line.find(" @") != std::string_view::npos || line.rfind("@", 0) == 0;
+}
+
+std::vector<std::string> split_words(std::string_view s)
+{
+    std::vector<std::string> words;
+    std::istringstream in{std::string(s)};
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    return words;
+}
+
+} // namespace
+
+// ---- Canvas ---------------------------------------------------------------
+
+Canvas::Canvas(std::string name) : name_(std::move(name)) {}
+
+int Canvas::obj(std::string_view text)
+{
+    boxes_.push_back({"obj " + escape(text), nullptr});
+    return size() - 1;
+}
+
+int Canvas::msg(std::string_view text)
+{
+    boxes_.push_back({"msg " + escape(text), nullptr});
+    return size() - 1;
+}
+
+int Canvas::array_define(std::string_view name, int n)
+{
+    return obj("array define " + std::string(name) + " " + std::to_string(n));
+}
+
+Canvas &Canvas::subpatch(std::string_view name, int *index)
+{
+    boxes_.push_back({"", std::make_unique<Canvas>(std::string(name))});
+    if (index)
+        *index = size() - 1;
+    return *boxes_.back().sub;
+}
+
+void Canvas::connect(int from, int outlet, int to, int inlet)
+{
+    connects_.push_back("#X connect " + std::to_string(from) + " " + std::to_string(outlet) +
+                        " " + std::to_string(to) + " " + std::to_string(inlet) + ";");
+}
+
+int Canvas::receive(std::string_view name, int to, int inlet)
+{
+    int r = obj("r " + std::string(name));
+    connect(r, 0, to, inlet);
+    return r;
+}
+
+int Canvas::print(int from, int outlet, std::string_view label)
+{
+    int p = obj("lvx_print " + std::string(label));
+    connect(from, outlet, p, 0);
+    return p;
+}
+
+int Canvas::capture(int from, int outlet, std::string_view label, int samples)
+{
+    int c = obj("lvx_capture~ " + std::string(label) + " " + std::to_string(samples));
+    connect(from, outlet, c, 0);
+    return c;
+}
+
+std::string Canvas::text(bool top) const
+{
+    std::string out = top ? "#N canvas 0 0 800 600 12;\n"
+                          : "#N canvas 0 0 800 600 " + name_ + " 0;\n";
+    int y = 10;
+    for (const Box &b : boxes_) {
+        std::string pos = " 10 " + std::to_string(y) + " ";
+        if (b.sub)
+            out += b.sub->text(false) + "#X restore" + pos + "pd " + b.sub->name_ + ";\n";
+        else
+            out += "#X " + b.line.substr(0, 4) + pos + b.line.substr(4) + ";\n";
+        y += 25;
+    }
+    for (const std::string &c : connects_)
+        out += c + "\n";
+    return out;
+}
+
+// ---- Result ---------------------------------------------------------------
+
+std::vector<std::string> Result::printed(std::string_view label) const
+{
+    std::string prefix = std::string(label) + ":";
+    std::vector<std::string> out;
+    for (const std::string &l : lines)
+        if (l.rfind(prefix, 0) == 0)
+            out.push_back(l.size() > prefix.size() ? l.substr(prefix.size() + 1) : "");
+    return out;
+}
+
+std::vector<std::vector<float>> Result::printed_floats(std::string_view label) const
+{
+    std::vector<std::vector<float>> out;
+    for (const std::string &text : printed(label)) {
+        std::vector<float> v;
+        for (const std::string &w : split_words(text)) {
+            if (w == "list")
+                continue;
+            char *end = nullptr;
+            float f = std::strtof(w.c_str(), &end);
+            if (end && *end == 0)
+                v.push_back(f);
+        }
+        out.push_back(v);
+    }
+    return out;
+}
+
+std::vector<float> Result::array(std::string_view name) const
+{
+    auto dumps = printed_floats("array " + std::string(name));
+    return dumps.empty() ? std::vector<float>{} : dumps.back();
+}
+
+std::vector<std::string> Result::errors() const
+{
+    std::vector<std::string> out;
+    for (const std::string &l : lines)
+        if (l.rfind("error: ", 0) == 0)
+            out.push_back(l.substr(7));
+    return out;
+}
+
+bool Result::contains(std::string_view text) const { return count(text) > 0; }
+
+std::size_t Result::count(std::string_view text) const
+{
+    std::size_t n = 0;
+    for (const std::string &l : lines)
+        if (l.find(text) != std::string::npos)
+            n++;
+    return n;
+}
+
+bool Result::clean() const
+{
+    return !timed_out && signal == 0 && exit_code == 0 && !contains("AddressSanitizer") &&
+           !contains("runtime error:") && !contains("LeakSanitizer");
+}
+
+std::string Result::output() const
+{
+    std::string out;
+    for (const std::string &l : lines)
+        out += l + "\n";
+    if (timed_out)
+        out += "[timed out]\n";
+    if (signal)
+        out += "[killed by signal " + std::to_string(signal) + "]\n";
+    else
+        out += "[exit status " + std::to_string(exit_code) + "]\n";
+    return out;
+}
+
+// ---- Scenario -------------------------------------------------------------
+
+Scenario::Scenario()
+{
+    std::string tmpl = (fs::temp_directory_path() / "lorvex-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
+    dir_ = tmpl;
+}
+
+Scenario::~Scenario()
+{
+    if (!std::getenv("LORVEX_KEEP_TMP")) {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+}
+
+Scenario &Scenario::array(std::string_view name, const std::vector<float> &values)
+{
+    patch.array_define(name, static_cast<int>(values.size()));
+    // Long arrays are set in chunks: one script line stays short.
+    for (std::size_t at = 0; at < values.size(); at += 200) {
+        std::vector<float> chunk(values.begin() + at,
+            values.begin() + std::min(values.size(), at + 200));
+        init_.push_back("lvx send " + std::string(name) + " " + std::to_string(at) + " " +
+                        nums(chunk));
+    }
+    return *this;
+}
+
+Scenario &Scenario::send(std::string_view line)
+{
+    std::string text(line);
+    if (has_token(text))
+        text = "lvx send " + text;
+    char delay[32];
+    std::snprintf(delay, sizeof delay, "%g", pending_ms_);
+    script_.push_back(std::string(delay) + " " + text);
+    pending_ms_ = 0;
+    return *this;
+}
+
+Scenario &Scenario::wait(double ms)
+{
+    pending_ms_ += ms;
+    return *this;
+}
+
+Scenario &Scenario::dsp(bool on) { return send(on ? "pd dsp 1" : "pd dsp 0"); }
+Scenario &Scenario::dump(std::string_view a) { return send("lvx dump " + std::string(a)); }
+Scenario &Scenario::say(std::string_view t) { return send("lvx say " + std::string(t)); }
+
+Scenario &Scenario::flag(std::string_view f)
+{
+    flags_.emplace_back(f);
+    return *this;
+}
+
+Scenario &Scenario::lib(std::string_view name)
+{
+    flags_.emplace_back("-lib");
+    flags_.emplace_back(name);
+    return *this;
+}
+
+Scenario &Scenario::verbose(int level)
+{
+    for (int i = 0; i < level; i++)
+        flags_.emplace_back("-verbose");
+    return *this;
+}
+
+Scenario &Scenario::env(std::string_view name, std::string_view value)
+{
+    env_.emplace_back(std::string(name), std::string(value));
+    return *this;
+}
+
+Scenario &Scenario::unset_env(std::string_view name)
+{
+    env_.emplace_back(std::string(name), std::nullopt);
+    return *this;
+}
+
+Scenario &Scenario::realtime()
+{
+    batch_ = false;
+    return *this;
+}
+
+Scenario &Scenario::sanitized()
+{
+    sanitized_ = true;
+    return *this;
+}
+
+Scenario &Scenario::timeout(double seconds)
+{
+    timeout_ = seconds;
+    return *this;
+}
+
+Scenario &Scenario::no_quit()
+{
+    quit_ = false;
+    return *this;
+}
+
+Scenario &Scenario::file(std::string_view name, std::string_view content)
+{
+    fs::path p = dir_ / name;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p) << content;
+    return *this;
+}
+
+Scenario &Scenario::abstraction(std::string_view name, const Canvas &c)
+{
+    return file(std::string(name) + ".pd", c.text());
+}
+
+Result Scenario::run()
+{
+    // The script runs from a [qlist] started at load time; its boxes come
+    // after the test's own, so the test's box indices stay as it counted them.
+    std::ofstream script(dir_ / "script.txt");
+    for (const std::string &l : init_)
+        script << "0 " << l << ";\n";
+    for (const std::string &l : script_)
+        script << l << ";\n";
+    if (quit_) {
+        char delay[32];
+        std::snprintf(delay, sizeof delay, "%g", pending_ms_);
+        script << delay << " pd quit;\n";
+    }
+    script.close();
+
+    std::string text = patch.text();
+    int base = patch.size();
+    text += "#X obj 500 10 loadbang;\n#X msg 500 40 read script.txt \\, bang;\n"
+            "#X obj 500 70 qlist;\n";
+    text += "#X connect " + std::to_string(base) + " 0 " + std::to_string(base + 1) + " 0;\n";
+    text += "#X connect " + std::to_string(base + 1) + " 0 " + std::to_string(base + 2) + " 0;\n";
+    std::ofstream(patch_path()) << text;
+
+    auto env = env_;
+    if (sanitized_) {
+        auto s = sanitizer_env();
+        env.insert(env.begin(), s.begin(), s.end());
+    }
+    return run_process(pd_command(patch_path(), batch_, sanitized_, flags_), env, dir_, timeout_);
+}
+
+// ---- processes ------------------------------------------------------------
+
+std::vector<std::string> pd_command(const fs::path &patch, bool batch, bool sanitized,
+    const std::vector<std::string> &extra)
+{
+    std::vector<std::string> cmd = {"pd", "-nogui", "-noprefs", "-noaudio", "-nrt", "-stderr"};
+    if (batch)
+        cmd.push_back("-batch");
+    cmd.insert(cmd.end(), {"-path", (sanitized ? sanitized_plugin_dir() : plugin_dir()).string(),
+                              "-path", probe_dir().string(), "-lib", "lvxprobe"});
+    cmd.insert(cmd.end(), extra.begin(), extra.end());
+    cmd.insert(cmd.end(), {"-open", patch.string()});
+    return cmd;
+}
+
+std::vector<std::pair<std::string, std::optional<std::string>>> sanitizer_env()
+{
+    return {{"LD_PRELOAD", LORVEX_ASAN_RUNTIME},
+        {"ASAN_OPTIONS", "detect_leaks=0:halt_on_error=1:abort_on_error=0:exitcode=86"},
+        {"UBSAN_OPTIONS", "print_stacktrace=1:halt_on_error=1"}};
+}
+
+Result run_process(const std::vector<std::string> &argv,
+    const std::vector<std::pair<std::string, std::optional<std::string>>> &env,
+    const fs::path &cwd, double timeout_seconds)
+{
+    Result r;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(127);
+        for (const auto &[k, v] : env) {
+            if (v)
+                setenv(k.c_str(), v->c_str(), 1);
+            else
+                unsetenv(k.c_str());
+        }
+        std::vector<char *> args;
+        for (const std::string &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        std::fprintf(stderr, "exec %s: %s\n", args[0], std::strerror(errno));
+        _exit(127);
+    }
+    close(fds[1]);
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(static_cast<long>(timeout_seconds * 1000));
+    std::string buf;
+    char chunk[65536];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0 && !r.timed_out) {
+            // Keep reading what it said before it was stopped.
+            r.timed_out = true;
+            kill(pid, SIGKILL);
+            deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            continue;
+        }
+        if (left <= 0)
+            break;
+        pollfd p{fds[0], POLLIN, 0};
+        int rc = poll(&p, 1, static_cast<int>(std::min<long>(left, 1000)));
+        if (rc < 0 && errno != EINTR)
+            break;
+        if (rc <= 0)
+            continue;
+        ssize_t n = read(fds[0], chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        buf.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status))
+        r.exit_code = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        r.signal = WTERMSIG(status);
+    std::istringstream in(buf);
+    for (std::string l; std::getline(in, l);)
+        r.lines.push_back(l);
+    return r;
+}
+
+std::vector<std::string> built_classes()
+{
+    std::vector<std::string> out;
+    for (const auto &e : fs::directory_iterator(plugin_dir()))
+        if (e.path().extension() == ".pd_linux")
+            out.push_back(e.path().stem().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+ClassOptions class_options(const std::string &cls)
+{
+    ClassOptions o;
+    std::ifstream in(source_dir() / "tests" / "sweep" / (cls + ".sweep"));
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string key, rest;
+        words >> key;
+        std::getline(words >> std::ws, rest);
+        if (key == "lib")
+            o.libs.push_back(rest);
+        else if (key == "nobox")
+            o.nobox = true;
+        else if (key == "realtime")
+            o.realtime = true;
+        else if (key == "env" && rest.find('=') != std::string::npos)
+            o.env.emplace_back(rest.substr(0, rest.find('=')), rest.substr(rest.find('=') + 1));
+        else if (key == "unset")
+            o.env.emplace_back(rest, std::nullopt);
+        else if (key == "seconds")
+            o.seconds = std::stod(rest);
+        else if (key == "args")
+            o.args.push_back(rest);
+    }
+    return o;
+}
+
+} // namespace lorvex::test

@@ -1,0 +1,178 @@
+// The real-Pd test harness: build a patch in a few lines, script what is sent
+// to it and when, run the real Pd headless, and look at what it printed.
+//
+//   lorvex::test::Scenario s;
+//   s.array("a", {1, 5, 3});
+//   int o = s.patch.obj("orvo_lo a b c");
+//   s.patch.receive("o", o);            // [r o] -> inlet 0
+//   s.patch.print(o, 0, "out");         // outlet 0 -> [lvx_print out]
+//   s.send("o bang").dump("c");
+//   auto r = s.run();
+//   EXPECT_EQ(r.printed("out"), (std::vector<std::string>{"bang"}));
+//   EXPECT_EQ(r.array("c"), ...);
+#pragma once
+
+#include <filesystem>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lorvex::test {
+
+// Where the build put things (set by CMake).
+std::filesystem::path plugin_dir();           // build/lorvex
+std::filesystem::path sanitized_plugin_dir(); // build-asan/lorvex
+std::filesystem::path probe_dir();            // the test-only probes
+std::filesystem::path tool_dir();             // build/bin
+std::filesystem::path source_dir();           // the repository
+
+// Formats a float so that Pd parses it back to the same value; NaN, the
+// infinities and -0 become the probe's @-tokens.
+std::string num(float v);
+std::string nums(const std::vector<float> &v);
+
+// A canvas (the patch or a subpatch) as Pd's file format; box indices count
+// every box at this level in creation order, as "#X connect" does.
+class Canvas {
+public:
+    explicit Canvas(std::string name = {});
+
+    int obj(std::string_view text);
+    int msg(std::string_view text);
+    // [array define name size]; set its contents with Scenario::array or a send.
+    int array_define(std::string_view name, int size);
+    // A subpatch [pd name]; the reference stays valid while this canvas lives.
+    Canvas &subpatch(std::string_view name, int *index = nullptr);
+    void connect(int from, int outlet, int to, int inlet);
+    // [r name] connected to inlet `inlet` of box `to`.
+    int receive(std::string_view name, int to, int inlet = 0);
+    // Outlet `outlet` of box `from` into [lvx_print label].
+    int print(int from, int outlet, std::string_view label);
+    // Signal outlet `outlet` of box `from` into [lvx_capture~ label samples].
+    int capture(int from, int outlet, std::string_view label, int samples);
+    // [inlet] / [outlet] style helpers for abstractions are plain obj() calls.
+
+    int size() const { return static_cast<int>(boxes_.size()); }
+    std::string text(bool top = true) const;
+
+private:
+    struct Box {
+        std::string line;                   // "#X obj ..." without position
+        std::unique_ptr<Canvas> sub;        // set for subpatches
+    };
+    std::string name_;
+    std::vector<Box> boxes_;
+    std::vector<std::string> connects_;
+};
+
+struct Result {
+    int exit_code = -1;     // Pd's exit status, when it exited
+    int signal = 0;         // the signal that ended Pd, if any
+    bool timed_out = false;
+    std::vector<std::string> lines;
+
+    // Everything after "label: " on the lines printed under that label, in order.
+    std::vector<std::string> printed(std::string_view label) const;
+    // The same, each parsed as numbers ("bang" and symbols are skipped by the caller).
+    std::vector<std::vector<float>> printed_floats(std::string_view label) const;
+    // The contents of an array that the script dumped (the last dump).
+    std::vector<float> array(std::string_view name) const;
+    // Lines Pd printed as errors ("error: ..."), without the prefix.
+    std::vector<std::string> errors() const;
+    bool contains(std::string_view text) const;
+    std::size_t count(std::string_view text) const;
+    // No crash, no time-out, exit status 0, no sanitizer report.
+    bool clean() const;
+    std::string output() const;
+};
+
+// Options as a patch is run: flags, environment, files and the script.
+class Scenario {
+public:
+    Scenario();
+    ~Scenario();
+    Scenario(const Scenario &) = delete;
+    Scenario &operator=(const Scenario &) = delete;
+
+    Canvas patch;
+
+    // [array define name n] with these contents, set before anything else is sent.
+    Scenario &array(std::string_view name, const std::vector<float> &values);
+    // One script line, "receiver message ...", sent at the current script time.
+    // Lines with @-tokens (see num()) go through the probe.
+    Scenario &send(std::string_view line);
+    // Advances script time (logical milliseconds; real ones without batch mode).
+    Scenario &wait(double ms);
+    Scenario &dsp(bool on);
+    Scenario &dump(std::string_view array);   // prints "array name: ..." at this time
+    Scenario &say(std::string_view text);     // prints "lvx: text" at this time
+
+    Scenario &flag(std::string_view f);       // extra Pd command-line argument
+    Scenario &lib(std::string_view name);     // -lib name
+    Scenario &verbose(int level = 1);         // -verbose, repeated
+    Scenario &env(std::string_view name, std::string_view value);
+    Scenario &unset_env(std::string_view name);
+    Scenario &realtime();                     // run without -batch
+    Scenario &sanitized();                    // plug-ins from the sanitizer build
+    Scenario &timeout(double seconds);
+    Scenario &no_quit();                      // the patch ends the run itself
+    // Extra files beside the patch (abstractions, data), relative to dir().
+    Scenario &file(std::string_view name, std::string_view content);
+    Scenario &abstraction(std::string_view name, const Canvas &c);
+
+    std::filesystem::path dir() const { return dir_; }
+    std::filesystem::path patch_path() const { return dir_ / "main.pd"; }
+    Result run();
+
+private:
+    std::filesystem::path dir_;
+    std::vector<std::string> init_;
+    std::vector<std::string> script_;
+    double pending_ms_ = 0;
+    std::vector<std::string> flags_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> env_;
+    bool batch_ = true;
+    bool sanitized_ = false;
+    bool quit_ = true;
+    double timeout_ = 30;
+};
+
+// Runs a program with arguments and environment changes, capturing its output
+// (stdout and stderr together) line by line, killed after the timeout.
+Result run_process(const std::vector<std::string> &argv,
+    const std::vector<std::pair<std::string, std::optional<std::string>>> &env,
+    const std::filesystem::path &cwd, double timeout_seconds);
+
+// Pd's command line for a headless run of `patch`.
+std::vector<std::string> pd_command(const std::filesystem::path &patch, bool batch,
+    bool sanitized, const std::vector<std::string> &extra);
+
+// Environment for the sanitizer build (preloaded runtime, leak checks off).
+std::vector<std::pair<std::string, std::optional<std::string>>> sanitizer_env();
+
+// The classes the build produced: the names of build/lorvex/*.pd_linux.
+std::vector<std::string> built_classes();
+
+// How the sweep and the help check meet a class, from tests/sweep/<class>.sweep
+// (absent: the defaults). Lines:
+//   lib <name>       load this plug-in at startup with -lib (repeatable)
+//   nobox            the plug-in registers no class; it is only loaded
+//   realtime         run without -batch (threads, sockets, devices)
+//   env NAME=VALUE   unset NAME
+//   seconds N        time limit of one run
+//   args <text>      one more set of creation arguments (@-tokens allowed)
+struct ClassOptions {
+    std::vector<std::string> libs;
+    bool nobox = false;
+    bool realtime = false;
+    std::vector<std::pair<std::string, std::optional<std::string>>> env;
+    double seconds = 60;
+    std::vector<std::string> args;
+};
+ClassOptions class_options(const std::string &cls);
+
+} // namespace lorvex::test
