@@ -51,14 +51,19 @@ std::string nums(const std::vector<float> &v)
 
 namespace {
 
-// Box text as Pd's file format wants it: separators and dollars escaped.
+// Box text as Pd's file format wants it: separators escaped and standing
+// apart as words of their own (glued to a word they would be literal), dollars
+// escaped.
 std::string escape(std::string_view text)
 {
     std::string out;
     for (char c : text) {
-        if (c == ';' || c == ',' || c == '$')
-            out += '\\';
-        out += c;
+        if (c == ';' || c == ',')
+            out += std::string(" \\") + c + " ";
+        else if (c == '$')
+            out += "\\$";
+        else
+            out += c;
     }
     return out;
 }
@@ -145,7 +150,7 @@ std::string Canvas::text(bool top) const
         if (b.sub)
             out += b.sub->text(false) + "#X restore" + pos + "pd " + b.sub->name_ + ";\n";
         else
-            out += "#X " + b.line.substr(0, 4) + pos + b.line.substr(4) + ";\n";
+            out += "#X " + b.line.substr(0, 3) + pos + b.line.substr(4) + ";\n";
         y += 25;
     }
     for (const std::string &c : connects_)
@@ -507,6 +512,8 @@ ClassOptions class_options(const std::string &cls)
             o.seconds = std::stod(rest);
         else if (key == "args")
             o.args.push_back(rest);
+        else if (key == "allow")
+            o.allow.push_back(rest);
     }
     return o;
 }
