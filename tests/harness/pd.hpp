@@ -165,6 +165,8 @@ std::vector<std::string> built_classes();
 //   env NAME=VALUE   unset NAME
 //   seconds N        time limit of one run
 //   args <text>      one more set of creation arguments (@-tokens allowed)
+//   allow <text>     an error line containing the text is expected when the
+//                    help patch opens here (say why in the file)
 struct ClassOptions {
     std::vector<std::string> libs;
     bool nobox = false;
@@ -172,6 +174,7 @@ struct ClassOptions {
     std::vector<std::pair<std::string, std::optional<std::string>>> env;
     double seconds = 60;
     std::vector<std::string> args;
+    std::vector<std::string> allow;
 };
 ClassOptions class_options(const std::string &cls);
 

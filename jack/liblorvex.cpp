@@ -1,0 +1,29 @@
+// liblorvex: one JACK client for the whole Pd process, opened on the first
+// request and shared by every plug-in that asks. It is only used for queries:
+// never activated, no ports, no callbacks, never closed.
+#include "lorvex_jack.h"
+
+#include "lorvex/plugin.hpp"
+
+static jack_client_t *jc;
+
+// A null result is not remembered: the next call tries again. Errors have no
+// object to point at: pd_error without one is the host's public error().
+LORVEX_EXPORT jack_client_t *lorvex_get_jack_client(void)
+{
+    if (jc)
+        return jc;
+    jack_status_t status;
+    jc = jack_client_open("lorvex-pd", JackNullOption, &status);
+    if (status & JackServerFailed) {
+        pd_error(nullptr, "lorvex: unable to connect to JACK server");
+        jc = nullptr;
+    }
+    if (status == 0)
+        return jc;
+    if (status & JackServerStarted)
+        verbose(1, "lorvex: started server");
+    else
+        pd_error(nullptr, "lorvex: server returned status %d", static_cast<int>(status));
+    return jc;
+}

@@ -1,0 +1,114 @@
+// plug-roster: lists the ports of the running JACK server, output ports on
+// the left outlet and input ports on the right, as (client, port) lists.
+#include "lorvex_jack.h"
+
+#include "lorvex/plugin.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+constexpr int buf_size = 128;
+}
+
+struct t_plug_roster {
+    t_object x_obj;
+    t_outlet *x_outlet_inputs;
+    t_outlet *x_outlet_outputs;
+    char x_pattern[buf_size];
+    char *x_buf;
+    t_atom *x_atoms;
+};
+
+static jack_client_t *plug_roster_client;
+static t_class *plug_roster_class;
+
+// Copies at most size - 1 characters and always terminates.
+static void plug_roster_copy(char *dst, const char *src, std::size_t len, std::size_t size)
+{
+    if (len > size - 1)
+        len = size - 1;
+    std::memcpy(dst, src, len);
+    dst[len] = 0;
+}
+
+static void plug_roster_query(t_plug_roster *x, unsigned long flags, t_outlet *out)
+{
+    const char **ports = jack_get_ports(plug_roster_client, x->x_pattern, nullptr, flags);
+    for (const char **p = ports; p && *p; p++) {
+        const char *colon = std::strchr(*p, ':');
+        if (!colon)
+            continue;
+        // A client name longer than the scratch buffer is cut, never overflowed.
+        plug_roster_copy(x->x_buf, *p, static_cast<std::size_t>(colon - *p), buf_size);
+        SETSYMBOL(&x->x_atoms[0], gensym(x->x_buf));
+        SETSYMBOL(&x->x_atoms[1], gensym(colon + 1));
+        outlet_list(out, &s_list, 2, x->x_atoms);
+    }
+    std::free(ports);
+}
+
+// Keywords choose port kinds; the first other word is the name pattern.
+static void plug_roster_anything(t_plug_roster *x, t_symbol *s, int argc, t_atom *argv)
+{
+    if (!plug_roster_client)
+        return;
+    unsigned long flags = 0;
+    bool have_pattern = false;
+    if (s != &s_bang) {
+        if (!std::strcmp(s->s_name, "physical"))
+            flags = JackPortIsPhysical;
+        else if (!std::strcmp(s->s_name, "virtual"))
+            flags = 0;
+        else if (!std::strcmp(s->s_name, "input"))
+            flags |= JackPortIsInput;
+        else if (!std::strcmp(s->s_name, "output"))
+            flags |= JackPortIsOutput;
+        else {
+            plug_roster_copy(x->x_pattern, s->s_name, std::strlen(s->s_name), buf_size);
+            have_pattern = true;
+        }
+        for (int i = 0; i < argc; i++) {
+            atom_string(&argv[i], x->x_buf, buf_size);
+            if (!std::strcmp(x->x_buf, "physical"))
+                flags |= JackPortIsPhysical;
+            else if (!std::strcmp(x->x_buf, "virtual"))
+                flags &= ~static_cast<unsigned long>(JackPortIsPhysical);
+            else if (!std::strcmp(x->x_buf, "input"))
+                flags |= JackPortIsInput;
+            else if (!std::strcmp(x->x_buf, "output"))
+                flags |= JackPortIsOutput;
+            else if (!have_pattern) {
+                plug_roster_copy(x->x_pattern, x->x_buf, std::strlen(x->x_buf), buf_size);
+                have_pattern = true;
+            }
+        }
+    }
+    plug_roster_query(x, flags | JackPortIsOutput, x->x_outlet_outputs);
+    plug_roster_query(x, flags | JackPortIsInput, x->x_outlet_inputs);
+    x->x_pattern[0] = 0;
+}
+
+static void *plug_roster_new(void)
+{
+    auto *x = lorvex::new_record<t_plug_roster>(plug_roster_class);
+    x->x_outlet_outputs = outlet_new(&x->x_obj, &s_list);
+    x->x_outlet_inputs = outlet_new(&x->x_obj, &s_list);
+    x->x_atoms = static_cast<t_atom *>(getbytes(3 * sizeof(t_atom)));
+    x->x_buf = static_cast<char *>(getbytes(buf_size));
+    return x;
+}
+
+static void plug_roster_free(t_plug_roster *x)
+{
+    freebytes(x->x_atoms, 3 * sizeof(t_atom));
+    freebytes(x->x_buf, buf_size);
+}
+
+LORVEX_EXPORT void setup_plug0x2droster(void)
+{
+    plug_roster_client = lorvex_get_jack_client();
+    plug_roster_class = class_new(gensym("plug-roster"), lorvex::creator(plug_roster_new),
+        lorvex::method(plug_roster_free), sizeof(t_plug_roster), CLASS_DEFAULT, A_NULL);
+    class_addanything(plug_roster_class, lorvex::method(plug_roster_anything));
+}

@@ -1,0 +1,1 @@
+target_link_libraries(${probe_target} PRIVATE lorvex_jack)
