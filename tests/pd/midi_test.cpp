@@ -175,9 +175,100 @@ std::string hex(const std::vector<unsigned char> &bytes)
     return out;
 }
 
-// A scenario whose MIDI output goes to the three FIFOs: devices 1, 2 and 3
-// are Pd's output ports 0, 1 and 2. Skips without root, which /dev needs.
-class Wire : public ::testing::Test {
+// One box of a wire case, with a receiver per inlet: name (left), name_1, ...
+struct Box {
+    std::string text, name;
+    int inlets;
+};
+
+// Boxes made, script lines sent in order, and the bytes each of Pd's output
+// ports 0, 1 and 2 (devices 1, 2, 3) must then have received, in hex.
+struct WireCase {
+    std::string name;
+    std::vector<Box> boxes;
+    strings script;
+    strings expect;
+};
+
+const WireCase wire_cases[] = {
+    // ---- status and data bytes of each class
+    {"KnobSendsControllerAndValue", {{"qo_knob 7 10", "k", 3}},
+        {"k 64", "k_1 1", "k 64.9", "k -0.5", "k 127"},
+        {"b9 07 40 b9 01 40 b9 01 00 b9 01 7f", "", ""}},
+    // No velocity yet: a note-on with velocity 0.
+    {"PitchTakesVelocityFromTheMiddleInlet", {{"qo_pitch", "p", 3}},
+        {"p 60", "p_1 100", "p 60.7", "p 61", "p_1 0.9", "p 62"},
+        {"90 3c 00 90 3c 64 90 3d 64 90 3e 00", "", ""}},
+    {"PressTakesKeyFromTheMiddleInlet", {{"qo_press 3", "a", 3}},
+        {"a 50", "a_1 64", "a 50.5", "a_1 65.9", "a 0"},
+        {"a2 00 32 a2 40 32 a2 41 00", "", ""}},
+    {"PatchIsOneBasedAndClipped", {{"qo_patch 4", "c", 2}},
+        {"c 1", "c 0", "c 1.5", "c -40", "c 2.5", "c 128", "c 200", "c 64"},
+        {"c3 00 c3 00 c3 00 c3 00 c3 01 c3 7f c3 7f c3 3f", "", ""}},
+    // LSB first, then MSB: 8192 is 00 40, 0 is 00 00, 16383 is 7f 7f.
+    {"WheelIsFourteenBitsAroundTheCentre", {{"qo_wheel 5", "w", 2}},
+        {"w 0", "w -8192", "w 8191", "w 1", "w -1.5", "w 200.9"},
+        {"e4 00 40 e4 00 00 e4 7f 7f e4 01 40 e4 7f 3f e4 48 41", "", ""}},
+    {"SqueezeSendsChannelPressure", {{"qo_squeeze 16", "q", 2}},
+        {"q 90", "q 0.9", "q 127.5"},
+        {"df 5a df 00 df 7f", "", ""}},
+    // A port argument of 0 or below is port 1.
+    {"RawSendsEachFloatAsOneByteToItsPort",
+        {{"qo_raw 2", "r", 2}, {"qo_raw", "r0", 2}, {"qo_raw -7 5", "r7", 2}},
+        {"r 144", "r 60.9", "r 100", "r0 248", "r7 250", "r_1 3", "r 252"},
+        {"f8 fa", "90 3c 64", "fc"}},
+    // Pd writes as many bytes as the status byte's message has: real-time
+    // bytes alone, F2 (song position) with both zeros, F3 (song select) and
+    // C0..DF (program, pressure) with one, a channel status with both.
+    {"SysSendsAStatusByteThroughTheMessageEntry",
+        {{"qo_sys 1", "y", 1}, {"qo_sys 17", "y17", 1}, {"qo_sys 40.5 99", "y40", 1}},
+        {"y 248", "y 250.7", "y 242", "y 243", "y 192", "y 144", "y17 252", "y40 254"},
+        {"f8 fa f2 00 00 f3 00 c0 00 90 00 00", "fc", "fe"}},
+
+    // ---- ports and channels
+    // Channel 49 is port 3, which Pd has not opened: dropped.
+    {"CombinedChannelSelectsPortAndChannel",
+        {{"qo_knob 1 17", "k", 3}, {"qo_pitch 18", "p", 3}, {"qo_press 19", "a", 3},
+            {"qo_patch 32", "c", 2}, {"qo_wheel 33", "w", 2}, {"qo_squeeze 48", "q", 2}},
+        {"p_1 1", "a_1 2", "k 10", "p 11", "a 12", "c 14", "w 0", "q 15", "k_2 49", "k 99",
+            "k_2 34.9", "k 16"},
+        {"", "b0 01 0a 91 0b 01 a2 02 0c cf 0d", "e0 00 40 df 0f b1 01 10"}},
+    // Created on port 1; a channel of 0 or below (or NaN) sent later is
+    // channel 1 of port 0, and 2.9 is channel 2.
+    {"ChannelInletAfterCreationIsNotLifted",
+        {{"qo_knob 5 20", "k", 3}, {"qo_pitch 20", "p", 3}, {"qo_press 20", "a", 3},
+            {"qo_patch 20", "c", 2}, {"qo_wheel 20", "w", 2}, {"qo_squeeze 20", "q", 2}},
+        {"k_2 0", "p_2 0", "a_2 -3", "c_1 0", "w_1 @-inf", "q_1 @nan", "k 1", "p 2", "a 3",
+            "c 5", "w 0", "q 6", "k_2 2.9", "k 7"},
+        {"b0 05 01 90 02 00 a0 00 03 c0 04 e0 00 40 d0 06 b1 05 07", "", ""}},
+    // qo_knob keeps a creation channel of 0.5 (trunc(-0.5) is 0: channel 1);
+    // qo_pitch lifts it to 1.
+    {"CreationLiftsSmallChannelsToOne",
+        {{"qo_knob 1 0", "k0", 3}, {"qo_knob 1 -3", "k3", 3}, {"qo_knob", "kn", 3},
+            {"qo_knob 1 0.5", "kh", 3}, {"qo_pitch 0.5", "ph", 3}, {"qo_patch -1", "c", 2}},
+        {"k0 1", "k3 2", "kn 3", "kh 4", "ph 5", "c 1"},
+        {"b0 01 01 b0 01 02 b0 00 03 b0 01 04 90 05 00 c0 00", "", ""}},
+    // 0.5 is above 0, so it is kept: trunc(0.5) - 1 is port -1, which Pd drops.
+    {"SysKeepsAChannelBelowOneAndThatPortIsDropped",
+        {{"qo_sys 0.5", "y", 1}, {"qo_sys 0", "y0", 1}},
+        {"y 248", "y0 250"},
+        {"fa", "", ""}},
+
+    // ---- what Pd does with values out of the MIDI ranges
+    // These objects pass such values on; Pd's output clips channel-message
+    // data to 0..127 (bend to 0..16383), writes the low eight bits of a raw
+    // byte, and drops ports it has not opened, -1 among them.
+    {"PdClipsDataAndDropsUnknownPorts",
+        {{"qo_knob 300 1", "k", 3}, {"qo_pitch", "p", 3}, {"qo_wheel 2", "w", 2},
+            {"qo_squeeze 100", "q", 2}, {"qo_raw 2", "r", 2}},
+        {"k 200", "k -5", "p_1 1000", "p -3", "w 9000", "w -9000", "w @inf", "w @-inf", "w @nan",
+            "q 1", "r 300", "r -1", "r_1 0", "r 1", "r_1 4", "r 2"},
+        {"b0 7f 7f b0 7f 00 90 00 7f e1 7f 7f e1 00 00 e1 7f 7f e1 00 00 e1 00 40", "2c ff", ""}},
+};
+
+// Runs a case with Pd's MIDI output on the three FIFOs. Skips without root,
+// which /dev needs.
+class Wire : public ::testing::TestWithParam<WireCase> {
 protected:
     void SetUp() override
     {
@@ -186,23 +277,22 @@ protected:
                             "needs root";
         std::string failed = wire_.open();
         ASSERT_EQ(failed, "");
-        std::string devs = wire_.outdevs();
-        ASSERT_NE(devs, "") << "Pd would not list the FIFOs among its first ten devices";
-        s.realtime().flag("-ossmidi").flag("-nomidiin").flag("-midioutdev").flag(devs);
+        devs_ = wire_.outdevs();
+        ASSERT_NE(devs_, "") << "Pd would not list the FIFOs among its first ten devices";
     }
 
-    // [box] with a receiver per inlet: name (left), name_1, name_2, ...
-    void sender(const std::string &box, const std::string &name, int inlets)
+    strings run(const WireCase &c)
     {
-        int o = s.patch.obj(box);
-        s.patch.receive(name, o, 0);
-        for (int i = 1; i < inlets; i++)
-            s.patch.receive(name + "_" + std::to_string(i), o, i);
-    }
-
-    // Runs the patch and answers the bytes each port received, as hex.
-    strings run()
-    {
+        Scenario s;
+        s.realtime().flag("-ossmidi").flag("-nomidiin").flag("-midioutdev").flag(devs_);
+        for (const Box &b : c.boxes) {
+            int o = s.patch.obj(b.text);
+            s.patch.receive(b.name, o, 0);
+            for (int i = 1; i < b.inlets; i++)
+                s.patch.receive(b.name + "_" + std::to_string(i), o, i);
+        }
+        for (const auto &line : c.script)
+            s.send(line);
         // Pd writes queued channel messages when its scheduler next polls:
         // leave it time before quitting.
         s.wait(100);
@@ -216,156 +306,21 @@ protected:
         return out;
     }
 
-    Scenario s;
-
 private:
     MidiWire wire_;
+    std::string devs_;
 };
 
 } // namespace
 
-// ---- status and data bytes of each class ----------------------------------
-
-TEST_F(Wire, KnobSendsControllerAndValue)
+TEST_P(Wire, BytesLeavingPd)
 {
-    sender("qo_knob 7 10", "k", 3);
-    s.send("k 64").send("k_1 1").send("k 64.9").send("k -0.5").send("k 127");
-    EXPECT_EQ(run(), (strings{"b9 07 40 b9 01 40 b9 01 00 b9 01 7f", "", ""}));
+    const WireCase &c = GetParam();
+    EXPECT_EQ(run(c), c.expect);
 }
 
-TEST_F(Wire, PitchTakesVelocityFromTheMiddleInlet)
-{
-    sender("qo_pitch", "p", 3);
-    // No velocity yet: a note-on with velocity 0.
-    s.send("p 60").send("p_1 100").send("p 60.7").send("p 61").send("p_1 0.9").send("p 62");
-    EXPECT_EQ(run(), (strings{"90 3c 00 90 3c 64 90 3d 64 90 3e 00", "", ""}));
-}
-
-TEST_F(Wire, PressTakesKeyFromTheMiddleInlet)
-{
-    sender("qo_press 3", "a", 3);
-    s.send("a 50").send("a_1 64").send("a 50.5").send("a_1 65.9").send("a 0");
-    EXPECT_EQ(run(), (strings{"a2 00 32 a2 40 32 a2 41 00", "", ""}));
-}
-
-TEST_F(Wire, PatchIsOneBasedAndClipped)
-{
-    sender("qo_patch 4", "c", 2);
-    s.send("c 1").send("c 0").send("c 1.5").send("c -40").send("c 2.5").send("c 128")
-        .send("c 200").send("c 64");
-    EXPECT_EQ(run(), (strings{"c3 00 c3 00 c3 00 c3 00 c3 01 c3 7f c3 7f c3 3f", "", ""}));
-}
-
-TEST_F(Wire, WheelIsFourteenBitsAroundTheCentre)
-{
-    sender("qo_wheel 5", "w", 2);
-    // LSB first, then MSB: 8192 is 00 40, 0 is 00 00, 16383 is 7f 7f.
-    s.send("w 0").send("w -8192").send("w 8191").send("w 1").send("w -1.5").send("w 200.9");
-    EXPECT_EQ(run(), (strings{"e4 00 40 e4 00 00 e4 7f 7f e4 01 40 e4 7f 3f e4 48 41", "", ""}));
-}
-
-TEST_F(Wire, SqueezeSendsChannelPressure)
-{
-    sender("qo_squeeze 16", "q", 2);
-    s.send("q 90").send("q 0.9").send("q 127.5");
-    EXPECT_EQ(run(), (strings{"df 5a df 00 df 7f", "", ""}));
-}
-
-TEST_F(Wire, RawSendsEachFloatAsOneByteToItsPort)
-{
-    sender("qo_raw 2", "r", 2);
-    sender("qo_raw", "r0", 2);
-    sender("qo_raw -7 5", "r7", 2);
-    s.send("r 144").send("r 60.9").send("r 100").send("r0 248").send("r7 250");
-    s.send("r_1 3").send("r 252");
-    EXPECT_EQ(run(), (strings{"f8 fa", "90 3c 64", "fc"}));
-}
-
-TEST_F(Wire, SysSendsAStatusByteThroughTheMessageEntry)
-{
-    sender("qo_sys 1", "y", 1);
-    sender("qo_sys 17", "y17", 1);
-    sender("qo_sys 40.5 99", "y40", 1);
-    // Pd writes as many bytes as the status byte's message has: real-time
-    // bytes alone, F2 (song position) with both zeros, F3 (song select) and
-    // C0..DF (program, pressure) with one, a channel status with both.
-    s.send("y 248").send("y 250.7").send("y 242").send("y 243").send("y 192").send("y 144");
-    s.send("y17 252").send("y40 254");
-    EXPECT_EQ(run(), (strings{"f8 fa f2 00 00 f3 00 c0 00 90 00 00", "fc", "fe"}));
-}
-
-// ---- ports and channels ----------------------------------------------------
-
-TEST_F(Wire, CombinedChannelSelectsPortAndChannel)
-{
-    sender("qo_knob 1 17", "k", 3);
-    sender("qo_pitch 18", "p", 3);
-    sender("qo_press 19", "a", 3);
-    sender("qo_patch 32", "c", 2);
-    sender("qo_wheel 33", "w", 2);
-    sender("qo_squeeze 48", "q", 2);
-    s.send("p_1 1").send("a_1 2");
-    s.send("k 10").send("p 11").send("a 12").send("c 14").send("w 0").send("q 15");
-    // Channel 49 is port 3, which Pd has not opened: dropped.
-    s.send("k_2 49").send("k 99").send("k_2 34.9").send("k 16");
-    EXPECT_EQ(run(), (strings{"", "b0 01 0a 91 0b 01 a2 02 0c cf 0d", "e0 00 40 df 0f b1 01 10"}));
-}
-
-TEST_F(Wire, ChannelInletAfterCreationIsNotLifted)
-{
-    // Created on port 1; a channel of 0 or below sent later is channel 1 of
-    // port 0, and 2.9 is channel 2.
-    sender("qo_knob 5 20", "k", 3);
-    sender("qo_pitch 20", "p", 3);
-    sender("qo_press 20", "a", 3);
-    sender("qo_patch 20", "c", 2);
-    sender("qo_wheel 20", "w", 2);
-    sender("qo_squeeze 20", "q", 2);
-    s.send("k_2 0").send("p_2 0").send("a_2 -3").send("c_1 0").send("w_1 @-inf").send("q_1 @nan");
-    s.send("k 1").send("p 2").send("a 3").send("c 5").send("w 0").send("q 6");
-    s.send("k_2 2.9").send("k 7");
-    EXPECT_EQ(run(), (strings{"b0 05 01 90 02 00 a0 00 03 c0 04 e0 00 40 d0 06 b1 05 07", "", ""}));
-}
-
-TEST_F(Wire, CreationLiftsSmallChannelsToOne)
-{
-    sender("qo_knob 1 0", "k0", 3);
-    sender("qo_knob 1 -3", "k3", 3);
-    sender("qo_knob", "kn", 3);
-    sender("qo_knob 1 0.5", "kh", 3);    // kept as 0.5: trunc(-0.5) is 0, channel 1
-    sender("qo_pitch 0.5", "ph", 3);     // lifted to 1
-    sender("qo_patch -1", "c", 2);
-    s.send("k0 1").send("k3 2").send("kn 3").send("kh 4").send("ph 5").send("c 1");
-    EXPECT_EQ(run(), (strings{"b0 01 01 b0 01 02 b0 00 03 b0 01 04 90 05 00 c0 00", "", ""}));
-}
-
-TEST_F(Wire, SysKeepsAChannelBelowOneAndThatPortIsDropped)
-{
-    // 0.5 is above 0, so it is kept: trunc(0.5) - 1 is port -1, which Pd drops.
-    sender("qo_sys 0.5", "y", 1);
-    sender("qo_sys 0", "y0", 1);
-    s.send("y 248").send("y0 250");
-    EXPECT_EQ(run(), (strings{"fa", "", ""}));
-}
-
-// ---- what Pd does with values out of the MIDI ranges -----------------------
-
-// These objects pass such values on; Pd's output clips channel-message data to
-// 0..127 (bend to 0..16383), writes the low eight bits of a raw byte, and
-// drops ports it has not opened, -1 among them.
-TEST_F(Wire, PdClipsDataAndDropsUnknownPorts)
-{
-    sender("qo_knob 300 1", "k", 3);
-    sender("qo_pitch", "p", 3);
-    sender("qo_wheel 2", "w", 2);
-    sender("qo_squeeze 100", "q", 2);   // port 6
-    s.send("k 200").send("k -5").send("p_1 1000").send("p -3").send("w 9000").send("w -9000")
-        .send("w @inf").send("w @-inf").send("w @nan").send("q 1");
-    sender("qo_raw 2", "r", 2);
-    s.send("r 300").send("r -1").send("r_1 0").send("r 1").send("r_1 4").send("r 2");
-    EXPECT_EQ(run(), (strings{"b0 7f 7f b0 7f 00 90 00 7f e1 7f 7f e1 00 00 e1 7f 7f e1 00 00 e1 00 40",
-        "2c ff", ""}));
-}
+INSTANTIATE_TEST_SUITE_P(Midi, Wire, ::testing::ValuesIn(wire_cases),
+    [](const ::testing::TestParamInfo<WireCase> &info) { return info.param.name; });
 
 // ---- offcull ---------------------------------------------------------------
 
