@@ -4,6 +4,7 @@
 // device and runs in batch mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -189,6 +190,9 @@ struct WireCase {
     strings script;
     strings expect;
 };
+
+// What the test listings show for a case.
+void PrintTo(const WireCase &c, std::ostream *os) { *os << c.name; }
 
 const WireCase wire_cases[] = {
     // ---- status and data bytes of each class
