@@ -1,0 +1,65 @@
+// How the MIDI senders turn their stored numbers into what Pd's MIDI output
+// wants. Channels are addressed by one combined, 1-based number: 1..16 are the
+// channels of output port 0, 17..32 those of port 1, and so on. Pure
+// arithmetic, so that every rule is checked without Pd.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "lorvex/trunc.hpp"
+
+namespace lorvex::midi {
+
+struct address {
+    std::int32_t port;
+    std::int32_t channel; // 0..15
+};
+
+// The combined channel as a float inlet stores it. The subtraction stays in
+// single precision before truncating; anything below 1 (including what the
+// channel inlet may write later) is channel 1.
+constexpr address channel_address(float combined) noexcept
+{
+    std::int32_t binchan = trunc(combined - 1.0f);
+    if (binchan < 0)
+        binchan = 0;
+    return {binchan >> 4, binchan & 15};
+}
+
+// A 1-based channel or port number given as a creation argument: 0 or less
+// (also a missing one, which arrives as 0) means 1. Only constructors do
+// this; the inlets store anything.
+constexpr float one_based(float arg) noexcept { return arg <= 0 ? 1.0f : arg; }
+
+// A 1-based program number becomes the 0..127 program change value.
+constexpr std::int32_t program(float number) noexcept
+{
+    std::int32_t p = trunc(number - 1.0f);
+    return p < 0 ? 0 : p > 127 ? 127 : p;
+}
+
+// A bend relative to the centre becomes the 14-bit value around 8192. It is
+// not clipped to 0..16383 (Pd's output does that); only a sum that would
+// leave the integer range stops at its limit instead of overflowing.
+constexpr std::int32_t bend(float offset) noexcept
+{
+    constexpr std::int32_t centre = 8192;
+    std::int32_t b = trunc(offset);
+    if (b > std::numeric_limits<std::int32_t>::max() - centre)
+        return std::numeric_limits<std::int32_t>::max();
+    return b + centre;
+}
+
+// A 1-based port number, unclipped: port 0 (or below) is an index Pd drops.
+constexpr std::int32_t port_index(float number) noexcept { return trunc(number - 1.0f); }
+
+// The port of a system message: truncated first, then 1 taken away as an
+// integer, and floor-divided by 16, so that a channel below 1 gives port -1.
+constexpr std::int32_t system_port(float combined) noexcept
+{
+    std::int64_t binchan = std::int64_t{trunc(combined)} - 1;
+    return static_cast<std::int32_t>(binchan >> 4);
+}
+
+} // namespace lorvex::midi

@@ -1,0 +1,390 @@
+// The MIDI objects in the real Pd. The senders are checked on the wire: Pd's
+// OSS MIDI output writes raw bytes to /dev/midi0, /dev/midi1, ..., and FIFOs
+// made at those paths hand the test exactly what left Pd. offcull needs no
+// device and runs in batch mode.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "pd.hpp"
+
+using namespace lorvex::test;
+namespace fs = std::filesystem;
+using strings = std::vector<std::string>;
+
+namespace {
+
+// ---- the wire -------------------------------------------------------------
+
+// Three FIFOs at /dev/midi0..2, opened for reading before Pd starts. The /dev
+// names are machine-wide: a lock file keeps test runs (from any checkout)
+// apart, whatever was at a path is moved aside and put back, and a run
+// killed half-way is cleaned up by the next one through the lock file's notes.
+class MidiWire {
+public:
+    static constexpr int devices = 3;
+
+    MidiWire() = default;
+    MidiWire(const MidiWire &) = delete;
+    MidiWire &operator=(const MidiWire &) = delete;
+    ~MidiWire() { close_all(); }
+
+    // Empty on success, otherwise what went wrong.
+    std::string open()
+    {
+        lock_ = ::open(lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lock_ < 0 || flock(lock_, LOCK_EX) != 0)
+            return std::string("cannot lock ") + lock_path + ": " + std::strerror(errno);
+        recover();
+        for (int i = 0; i < devices; i++) {
+            fs::path p = path(i);
+            struct stat st;
+            if (lstat(p.c_str(), &st) == 0) {
+                if (rename(p.c_str(), saved(i).c_str()) != 0)
+                    return "cannot move " + p.string() + " aside: " + std::strerror(errno);
+                moved_[i] = true;
+            }
+            note();
+            if (mkfifo(p.c_str(), 0600) != 0)
+                return "mkfifo " + p.string() + ": " + std::strerror(errno);
+            made_[i] = true;
+            note();
+            fds_[i] = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fds_[i] < 0)
+                return "cannot open " + p.string() + ": " + std::strerror(errno);
+        }
+        return {};
+    }
+
+    // Pd's 1-based device numbers of the three FIFOs, "a,b,c". Pd numbers
+    // /dev/midi first, then /dev/midiN and /dev/midi0N for N = 0..9, at most ten.
+    std::string outdevs() const
+    {
+        std::vector<fs::path> listed;
+        auto add = [&](const fs::path &p) {
+            if (listed.size() < 10 && fs::exists(p))
+                listed.push_back(p);
+        };
+        add("/dev/midi");
+        for (int n = 0; n < 10; n++) {
+            add("/dev/midi" + std::to_string(n));
+            char two[32];
+            std::snprintf(two, sizeof two, "/dev/midi%2.2d", n);
+            add(two);
+        }
+        std::string out;
+        for (int i = 0; i < devices; i++) {
+            auto at = std::find(listed.begin(), listed.end(), path(i));
+            if (at == listed.end())
+                return {};
+            out += (i ? "," : "") + std::to_string(at - listed.begin() + 1);
+        }
+        return out;
+    }
+
+    // Everything each FIFO received so far.
+    std::array<std::vector<unsigned char>, devices> drain()
+    {
+        std::array<std::vector<unsigned char>, devices> out;
+        for (int i = 0; i < devices; i++) {
+            unsigned char buf[4096];
+            ssize_t n;
+            while (fds_[i] >= 0 && (n = read(fds_[i], buf, sizeof buf)) > 0)
+                out[i].insert(out[i].end(), buf, buf + n);
+        }
+        return out;
+    }
+
+private:
+    static constexpr const char *lock_path = "/tmp/lorvex-midi.lock";
+    static fs::path path(int i) { return "/dev/midi" + std::to_string(i); }
+    static fs::path saved(int i) { return "/dev/.lorvex-saved-midi" + std::to_string(i); }
+
+    // The lock file lists the FIFOs this run made and the paths it moved aside.
+    void note()
+    {
+        std::string text;
+        for (int i = 0; i < devices; i++) {
+            if (made_[i])
+                text += "made " + std::to_string(i) + "\n";
+            if (moved_[i])
+                text += "moved " + std::to_string(i) + "\n";
+        }
+        if (ftruncate(lock_, 0) == 0 && pwrite(lock_, text.data(), text.size(), 0) < 0)
+            std::perror("lorvex-midi.lock");
+    }
+
+    // Undoes what a run that never got to clean up left behind.
+    void recover()
+    {
+        std::ifstream in(lock_path);
+        std::string what;
+        int i;
+        while (in >> what >> i) {
+            if (i < 0 || i >= devices)
+                continue;
+            struct stat st;
+            if (what == "made" && lstat(path(i).c_str(), &st) == 0 && S_ISFIFO(st.st_mode))
+                unlink(path(i).c_str());
+            if (what == "moved" && lstat(saved(i).c_str(), &st) == 0)
+                rename(saved(i).c_str(), path(i).c_str());
+        }
+    }
+
+    void close_all()
+    {
+        for (int i = 0; i < devices; i++) {
+            if (fds_[i] >= 0)
+                close(fds_[i]);
+            if (made_[i])
+                unlink(path(i).c_str());
+            if (moved_[i])
+                rename(saved(i).c_str(), path(i).c_str());
+            made_[i] = moved_[i] = false;
+        }
+        if (lock_ >= 0) {
+            note();
+            close(lock_);
+        }
+    }
+
+    int lock_ = -1;
+    std::array<int, devices> fds_{-1, -1, -1};
+    std::array<bool, devices> made_{};
+    std::array<bool, devices> moved_{};
+};
+
+std::string hex(const std::vector<unsigned char> &bytes)
+{
+    std::string out;
+    for (unsigned char b : bytes) {
+        char buf[4];
+        std::snprintf(buf, sizeof buf, "%02x", b);
+        out += (out.empty() ? "" : " ") + std::string(buf);
+    }
+    return out;
+}
+
+// One box of a wire case, with a receiver per inlet: name (left), name_1, ...
+struct Box {
+    std::string text, name;
+    int inlets;
+};
+
+// Boxes made, script lines sent in order, and the bytes each of Pd's output
+// ports 0, 1 and 2 (devices 1, 2, 3) must then have received, in hex.
+struct WireCase {
+    std::string name;
+    std::vector<Box> boxes;
+    strings script;
+    strings expect;
+};
+
+// What the test listings show for a case.
+void PrintTo(const WireCase &c, std::ostream *os) { *os << c.name; }
+
+const WireCase wire_cases[] = {
+    // ---- status and data bytes of each class
+    {"KnobSendsControllerAndValue", {{"qo_knob 7 10", "k", 3}},
+        {"k 64", "k_1 1", "k 64.9", "k -0.5", "k 127"},
+        {"b9 07 40 b9 01 40 b9 01 00 b9 01 7f", "", ""}},
+    // No velocity yet: a note-on with velocity 0.
+    {"PitchTakesVelocityFromTheMiddleInlet", {{"qo_pitch", "p", 3}},
+        {"p 60", "p_1 100", "p 60.7", "p 61", "p_1 0.9", "p 62"},
+        {"90 3c 00 90 3c 64 90 3d 64 90 3e 00", "", ""}},
+    {"PressTakesKeyFromTheMiddleInlet", {{"qo_press 3", "a", 3}},
+        {"a 50", "a_1 64", "a 50.5", "a_1 65.9", "a 0"},
+        {"a2 00 32 a2 40 32 a2 41 00", "", ""}},
+    {"PatchIsOneBasedAndClipped", {{"qo_patch 4", "c", 2}},
+        {"c 1", "c 0", "c 1.5", "c -40", "c 2.5", "c 128", "c 200", "c 64"},
+        {"c3 00 c3 00 c3 00 c3 00 c3 01 c3 7f c3 7f c3 3f", "", ""}},
+    // LSB first, then MSB: 8192 is 00 40, 0 is 00 00, 16383 is 7f 7f.
+    {"WheelIsFourteenBitsAroundTheCentre", {{"qo_wheel 5", "w", 2}},
+        {"w 0", "w -8192", "w 8191", "w 1", "w -1.5", "w 200.9"},
+        {"e4 00 40 e4 00 00 e4 7f 7f e4 01 40 e4 7f 3f e4 48 41", "", ""}},
+    {"SqueezeSendsChannelPressure", {{"qo_squeeze 16", "q", 2}},
+        {"q 90", "q 0.9", "q 127.5"},
+        {"df 5a df 00 df 7f", "", ""}},
+    // A port argument of 0 or below is port 1.
+    {"RawSendsEachFloatAsOneByteToItsPort",
+        {{"qo_raw 2", "r", 2}, {"qo_raw", "r0", 2}, {"qo_raw -7 5", "r7", 2}},
+        {"r 144", "r 60.9", "r 100", "r0 248", "r7 250", "r_1 3", "r 252"},
+        {"f8 fa", "90 3c 64", "fc"}},
+    // Pd writes as many bytes as the status byte's message has: real-time
+    // bytes alone, F2 (song position) with both zeros, F3 (song select) and
+    // C0..DF (program, pressure) with one, a channel status with both.
+    {"SysSendsAStatusByteThroughTheMessageEntry",
+        {{"qo_sys 1", "y", 1}, {"qo_sys 17", "y17", 1}, {"qo_sys 40.5 99", "y40", 1}},
+        {"y 248", "y 250.7", "y 242", "y 243", "y 192", "y 144", "y17 252", "y40 254"},
+        {"f8 fa f2 00 00 f3 00 c0 00 90 00 00", "fc", "fe"}},
+
+    // ---- ports and channels
+    // Channel 49 is port 3, which Pd has not opened: dropped.
+    {"CombinedChannelSelectsPortAndChannel",
+        {{"qo_knob 1 17", "k", 3}, {"qo_pitch 18", "p", 3}, {"qo_press 19", "a", 3},
+            {"qo_patch 32", "c", 2}, {"qo_wheel 33", "w", 2}, {"qo_squeeze 48", "q", 2}},
+        {"p_1 1", "a_1 2", "k 10", "p 11", "a 12", "c 14", "w 0", "q 15", "k_2 49", "k 99",
+            "k_2 34.9", "k 16"},
+        {"", "b0 01 0a 91 0b 01 a2 02 0c cf 0d", "e0 00 40 df 0f b1 01 10"}},
+    // Created on port 1; a channel of 0 or below (or NaN) sent later is
+    // channel 1 of port 0, and 2.9 is channel 2.
+    {"ChannelInletAfterCreationIsNotLifted",
+        {{"qo_knob 5 20", "k", 3}, {"qo_pitch 20", "p", 3}, {"qo_press 20", "a", 3},
+            {"qo_patch 20", "c", 2}, {"qo_wheel 20", "w", 2}, {"qo_squeeze 20", "q", 2}},
+        {"k_2 0", "p_2 0", "a_2 -3", "c_1 0", "w_1 @-inf", "q_1 @nan", "k 1", "p 2", "a 3",
+            "c 5", "w 0", "q 6", "k_2 2.9", "k 7"},
+        {"b0 05 01 90 02 00 a0 00 03 c0 04 e0 00 40 d0 06 b1 05 07", "", ""}},
+    // qo_knob keeps a creation channel of 0.5 (trunc(-0.5) is 0: channel 1);
+    // qo_pitch lifts it to 1.
+    {"CreationLiftsSmallChannelsToOne",
+        {{"qo_knob 1 0", "k0", 3}, {"qo_knob 1 -3", "k3", 3}, {"qo_knob", "kn", 3},
+            {"qo_knob 1 0.5", "kh", 3}, {"qo_pitch 0.5", "ph", 3}, {"qo_patch -1", "c", 2}},
+        {"k0 1", "k3 2", "kn 3", "kh 4", "ph 5", "c 1"},
+        {"b0 01 01 b0 01 02 b0 00 03 b0 01 04 90 05 00 c0 00", "", ""}},
+    // 0.5 is above 0, so it is kept: trunc(0.5) - 1 is port -1, which Pd drops.
+    {"SysKeepsAChannelBelowOneAndThatPortIsDropped",
+        {{"qo_sys 0.5", "y", 1}, {"qo_sys 0", "y0", 1}},
+        {"y 248", "y0 250"},
+        {"fa", "", ""}},
+
+    // ---- what Pd does with values out of the MIDI ranges
+    // These objects pass such values on; Pd's output clips channel-message
+    // data to 0..127 (bend to 0..16383), writes the low eight bits of a raw
+    // byte, and drops ports it has not opened, -1 among them.
+    {"PdClipsDataAndDropsUnknownPorts",
+        {{"qo_knob 300 1", "k", 3}, {"qo_pitch", "p", 3}, {"qo_wheel 2", "w", 2},
+            {"qo_squeeze 100", "q", 2}, {"qo_raw 2", "r", 2}},
+        {"k 200", "k -5", "p_1 1000", "p -3", "w 9000", "w -9000", "w @inf", "w @-inf", "w @nan",
+            "q 1", "r 300", "r -1", "r_1 0", "r 1", "r_1 4", "r 2"},
+        {"b0 7f 7f b0 7f 00 90 00 7f e1 7f 7f e1 00 00 e1 7f 7f e1 00 00 e1 00 40", "2c ff", ""}},
+};
+
+// Runs a case with Pd's MIDI output on the three FIFOs. Skips without root,
+// which /dev needs.
+class Wire : public ::testing::TestWithParam<WireCase> {
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "MIDI bytes on the wire not checked: making FIFOs at /dev/midiN "
+                            "needs root";
+        std::string failed = wire_.open();
+        ASSERT_EQ(failed, "");
+        devs_ = wire_.outdevs();
+        ASSERT_NE(devs_, "") << "Pd would not list the FIFOs among its first ten devices";
+    }
+
+    strings run(const WireCase &c)
+    {
+        Scenario s;
+        s.realtime().flag("-ossmidi").flag("-nomidiin").flag("-midioutdev").flag(devs_);
+        for (const Box &b : c.boxes) {
+            int o = s.patch.obj(b.text);
+            s.patch.receive(b.name, o, 0);
+            for (int i = 1; i < b.inlets; i++)
+                s.patch.receive(b.name + "_" + std::to_string(i), o, i);
+        }
+        for (const auto &line : c.script)
+            s.send(line);
+        // Pd writes queued channel messages when its scheduler next polls:
+        // leave it time before quitting.
+        s.wait(100);
+        Result r = s.run();
+        EXPECT_TRUE(r.clean()) << r.output();
+        EXPECT_FALSE(r.contains("couldn't open MIDI")) << r.output();
+        EXPECT_TRUE(r.errors().empty()) << r.output();
+        strings out;
+        for (const auto &bytes : wire_.drain())
+            out.push_back(hex(bytes));
+        return out;
+    }
+
+private:
+    MidiWire wire_;
+    std::string devs_;
+};
+
+} // namespace
+
+TEST_P(Wire, BytesLeavingPd)
+{
+    const WireCase &c = GetParam();
+    EXPECT_EQ(run(c), c.expect);
+}
+
+INSTANTIATE_TEST_SUITE_P(Midi, Wire, ::testing::ValuesIn(wire_cases),
+    [](const ::testing::TestParamInfo<WireCase> &info) { return info.param.name; });
+
+// ---- offcull ---------------------------------------------------------------
+
+namespace {
+
+// [offcull] with [r n] at the left, [r v] at the right; what its outlets send
+// comes back as "vel x" / "pitch y" in the order it was sent.
+strings offcull(const strings &script)
+{
+    Scenario s;
+    int o = s.patch.obj("offcull");
+    s.patch.receive("n", o, 0);
+    s.patch.receive("v", o, 1);
+    s.patch.print(o, 0, "pitch");
+    s.patch.print(o, 1, "vel");
+    for (const auto &line : script)
+        s.send(line);
+    Result r = s.run();
+    EXPECT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
+    strings out;
+    for (const auto &l : r.lines)
+        if (l.rfind("vel: ", 0) == 0 || l.rfind("pitch: ", 0) == 0)
+            out.push_back(l.substr(0, l.find(':')) + l.substr(l.find(':') + 1));
+    return out;
+}
+
+} // namespace
+
+TEST(Offcull, VelocityGoesRightFirstThenPitch)
+{
+    EXPECT_EQ(offcull({"v 100", "n 60", "n 62", "v 64", "n 61"}),
+        (strings{"vel 100", "pitch 60", "vel 100", "pitch 62", "vel 64", "pitch 61"}));
+}
+
+TEST(Offcull, ZeroVelocityPassesNothing)
+{
+    // A new object has velocity 0; both zeros count.
+    EXPECT_EQ(offcull({"n 60", "v 0", "n 61", "v @-0", "n 62", "v 5", "v 0", "n 63"}), strings{});
+    EXPECT_EQ(offcull({"v 7", "n 1", "v @-0", "n 2", "v 8", "n 3"}),
+        (strings{"vel 7", "pitch 1", "vel 8", "pitch 3"}));
+}
+
+TEST(Offcull, ValuesPassUnchanged)
+{
+    EXPECT_EQ(offcull({"v -5", "n 60", "v 0.5", "n 60.7", "v " + num(1e30f), "n -3", "v @nan",
+                  "n @-inf"}),
+        (strings{"vel -5", "pitch 60", "vel 0.5", "pitch " + num(60.7f), "vel " + num(1e30f),
+            "pitch -3", "vel nan", "pitch -inf"}));
+}
+
+TEST(Offcull, OtherMessagesAtTheLeftInletAreRefused)
+{
+    Scenario s;
+    int o = s.patch.obj("offcull");
+    s.patch.receive("n", o, 0);
+    s.patch.print(o, 0, "pitch");
+    s.send("n bang").send("n symbol x");
+    Result r = s.run();
+    EXPECT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.printed("pitch").empty()) << r.output();
+    EXPECT_EQ(r.errors().size(), 2u) << r.output();
+}

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "lorvex/midi.hpp"
+
+using namespace lorvex::midi;
+
+namespace {
+
+void expect_address(float combined, int port, int channel)
+{
+    address a = channel_address(combined);
+    EXPECT_EQ(a.port, port) << "combined channel " << combined;
+    EXPECT_EQ(a.channel, channel) << "combined channel " << combined;
+}
+
+constexpr auto int_max = std::numeric_limits<std::int32_t>::max();
+constexpr auto int_min = std::numeric_limits<std::int32_t>::min();
+
+} // namespace
+
+TEST(MidiAddress, SixteenChannelsPerPort)
+{
+    expect_address(1, 0, 0);
+    expect_address(10, 0, 9);
+    expect_address(16, 0, 15);
+    expect_address(17, 1, 0);
+    expect_address(32, 1, 15);
+    expect_address(33, 2, 0);
+    expect_address(100, 6, 3);
+}
+
+TEST(MidiAddress, FractionsTruncateAfterTheSubtraction)
+{
+    expect_address(2.9f, 0, 1);
+    expect_address(1.99f, 0, 0);
+    expect_address(17.5f, 1, 0);
+    // 0.5 - 1 truncates to 0, not to -1.
+    expect_address(0.5f, 0, 0);
+}
+
+TEST(MidiAddress, BelowOneIsChannelOne)
+{
+    expect_address(0, 0, 0);
+    expect_address(-0.f, 0, 0);
+    expect_address(-3, 0, 0);
+    expect_address(-1e30f, 0, 0);
+    expect_address(-INFINITY, 0, 0);
+    expect_address(NAN, 0, 0);
+}
+
+TEST(MidiAddress, SubtractsInSinglePrecision)
+{
+    // 2^24 + 2 less 1 rounds to 2^24 in float; in double it would be 2^24 + 1.
+    expect_address(16777218.f, 1048576, 0);
+    expect_address(INFINITY, int_max >> 4, 15);
+    expect_address(1e30f, int_max >> 4, 15);
+}
+
+TEST(MidiOneBased, ZeroOrLessBecomesOne)
+{
+    EXPECT_EQ(one_based(0), 1);
+    EXPECT_EQ(one_based(-0.f), 1);
+    EXPECT_EQ(one_based(-3), 1);
+    EXPECT_EQ(one_based(-INFINITY), 1);
+    EXPECT_EQ(one_based(0.5f), 0.5f);
+    EXPECT_EQ(one_based(17), 17);
+    EXPECT_TRUE(std::isnan(one_based(NAN)));
+}
+
+TEST(MidiProgram, OneBasedAndClipped)
+{
+    EXPECT_EQ(program(1), 0);
+    EXPECT_EQ(program(0), 0);
+    EXPECT_EQ(program(1.5f), 0);
+    EXPECT_EQ(program(-40), 0);
+    EXPECT_EQ(program(2.5f), 1);
+    EXPECT_EQ(program(128), 127);
+    EXPECT_EQ(program(129), 127);
+    EXPECT_EQ(program(200), 127);
+    EXPECT_EQ(program(INFINITY), 127);
+    EXPECT_EQ(program(-INFINITY), 0);
+    EXPECT_EQ(program(NAN), 0);
+}
+
+TEST(MidiBend, CentredAndUnclipped)
+{
+    EXPECT_EQ(bend(0), 8192);
+    EXPECT_EQ(bend(-8192), 0);
+    EXPECT_EQ(bend(8191), 16383);
+    EXPECT_EQ(bend(9000), 17192);
+    EXPECT_EQ(bend(-9000), -808);
+    EXPECT_EQ(bend(0.9f), 8192);
+    EXPECT_EQ(bend(-0.9f), 8192);
+    EXPECT_EQ(bend(-1.5f), 8191);
+    EXPECT_EQ(bend(NAN), 8192);
+}
+
+TEST(MidiBend, StopsAtTheIntegerLimits)
+{
+    EXPECT_EQ(bend(1e30f), int_max);
+    EXPECT_EQ(bend(INFINITY), int_max);
+    // 2^31 - 8192 is the first offset whose sum would overflow.
+    EXPECT_EQ(bend(2147475456.f), int_max);
+    EXPECT_EQ(bend(2147475200.f), int_max - 255);
+    EXPECT_EQ(bend(-1e30f), int_min + 8192);
+}
+
+TEST(MidiPortIndex, OneBasedUnclipped)
+{
+    EXPECT_EQ(port_index(1), 0);
+    EXPECT_EQ(port_index(2), 1);
+    EXPECT_EQ(port_index(2.9f), 1);
+    EXPECT_EQ(port_index(0), -1);
+    EXPECT_EQ(port_index(0.5f), 0);
+    EXPECT_EQ(port_index(-5), -6);
+    EXPECT_EQ(port_index(NAN), 0);
+}
+
+TEST(MidiSystemPort, TruncatesBeforeSubtracting)
+{
+    EXPECT_EQ(system_port(1), 0);
+    EXPECT_EQ(system_port(16), 0);
+    EXPECT_EQ(system_port(17), 1);
+    EXPECT_EQ(system_port(33.9f), 2);
+    // trunc(0.5) - 1 is -1, and -1 floor-divided by 16 stays -1.
+    EXPECT_EQ(system_port(0.5f), -1);
+    EXPECT_EQ(system_port(NAN), -1);
+    EXPECT_EQ(system_port(-16), -2);
+    EXPECT_EQ(system_port(-1e30f), static_cast<std::int32_t>((std::int64_t{int_min} - 1) >> 4));
+    EXPECT_EQ(system_port(1e30f), (int_max - 1) >> 4);
+}
