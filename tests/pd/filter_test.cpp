@@ -24,11 +24,6 @@ bool same_bits(const floats &x, const floats &y)
            (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) == 0);
 }
 
-std::string show(const floats &v)
-{
-    return nums(v);
-}
-
 // ---- duopol~ ---------------------------------------------------------------
 
 // One block of each input, repeated every block by [tabreceive~].
@@ -91,6 +86,19 @@ struct Rig {
     }
 };
 
+// Runs the scenario and answers its one capture of y (empty, with a failure
+// recorded, when Pd did not run cleanly or captured something else).
+floats captured_once(Scenario &s)
+{
+    Result r = s.run();
+    auto got = r.printed_floats("y");
+    if (!r.clean() || got.size() != 1) {
+        ADD_FAILURE() << r.output();
+        return {};
+    }
+    return got[0];
+}
+
 // Varied coefficients that change on every sample and keep the filter stable.
 Inputs varied()
 {
@@ -116,13 +124,10 @@ TEST(Duopol, SignalCoefficientsChangingWithinABlockWithMemoryAcrossBlocks)
     Rig rig(s, in, 3 * block);
     rig.connect_all(s);
     s.dsp(true).wait(20);
-    Result r = s.run();
-    ASSERT_TRUE(r.clean()) << r.output();
-    auto got = r.printed_floats("y");
-    ASSERT_EQ(got.size(), 1u) << r.output();
+    floats got = captured_once(s);
     Memory m;
     floats want = model(in, m, 3 * block);
-    EXPECT_TRUE(same_bits(got[0], want)) << show(got[0]) << "\nwant\n" << show(want);
+    EXPECT_TRUE(same_bits(got, want)) << nums(got) << "\nwant\n" << nums(want);
     // The second and third blocks differ from the first only through the memory.
     EXPECT_FALSE(same_bits(floats(want.begin(), want.begin() + block),
         floats(want.begin() + block, want.begin() + 2 * block)));
@@ -143,11 +148,8 @@ TEST(Duopol, PassThroughAndOneSampleDelay)
         Rig rig(s, in, 2 * block);
         rig.connect_all(s);
         s.dsp(true).wait(10);
-        Result r = s.run();
-        ASSERT_TRUE(r.clean()) << r.output();
-        auto got = r.printed_floats("y");
-        ASSERT_EQ(got.size(), 1u) << r.output();
-        EXPECT_TRUE(same_bits(got[0], twice)) << show(got[0]);
+        floats got = captured_once(s);
+        EXPECT_TRUE(same_bits(got, twice)) << nums(got);
     }
     // The same with only x connected and 1 sent to the unconnected b0 inlet:
     // an unconnected coefficient inlet supplies the last number sent to it.
@@ -157,11 +159,8 @@ TEST(Duopol, PassThroughAndOneSampleDelay)
         s.patch.connect(rig.sources[0], 0, rig.duo, 0);
         s.patch.receive("b0", rig.duo, 3);
         s.send("b0 1").dsp(true).wait(10);
-        Result r = s.run();
-        ASSERT_TRUE(r.clean()) << r.output();
-        auto got = r.printed_floats("y");
-        ASSERT_EQ(got.size(), 1u) << r.output();
-        EXPECT_TRUE(same_bits(got[0], twice)) << show(got[0]);
+        floats got = captured_once(s);
+        EXPECT_TRUE(same_bits(got, twice)) << nums(got);
     }
     // b1 = 1: delayed by one sample, the first output is what "set 7" put in x1.
     in.b0 = Inputs::constant(0);
@@ -171,13 +170,10 @@ TEST(Duopol, PassThroughAndOneSampleDelay)
         Rig rig(s, in, 2 * block);
         rig.connect_all(s);
         s.send("d set 7").dsp(true).wait(10);
-        Result r = s.run();
-        ASSERT_TRUE(r.clean()) << r.output();
-        auto got = r.printed_floats("y");
-        ASSERT_EQ(got.size(), 1u) << r.output();
+        floats got = captured_once(s);
         floats want = {7};
         want.insert(want.end(), twice.begin(), twice.end() - 1);
-        EXPECT_TRUE(same_bits(got[0], want)) << show(got[0]);
+        EXPECT_TRUE(same_bits(got, want)) << nums(got);
     }
 }
 
@@ -225,7 +221,7 @@ TEST(Duopol, SetAndClearWriteTheMemory)
         Memory m = cases[k].second;
         floats want = model(in, m, 3);
         EXPECT_TRUE(same_bits(got[k], want))
-            << cases[k].first.back() << ": " << show(got[k]) << " want " << show(want);
+            << cases[k].first.back() << ": " << nums(got[k]) << " want " << nums(want);
     }
 }
 
@@ -254,8 +250,8 @@ TEST(Duopol, MemoryPersistsAcrossDspRestarts)
     Memory m{0, 0, 0.5f, 0};
     floats first = model(in, m, block);
     floats again = model(in, m, block);
-    EXPECT_TRUE(same_bits(got[0], first)) << show(got[0]);
-    EXPECT_TRUE(same_bits(got[1], again)) << show(got[1]);
+    EXPECT_TRUE(same_bits(got[0], first)) << nums(got[0]);
+    EXPECT_TRUE(same_bits(got[1], again)) << nums(got[1]);
     // A memory lost or reset at the restart would have started over.
     Memory lost;
     EXPECT_FALSE(same_bits(got[1], model(in, lost, block)));
@@ -321,7 +317,7 @@ TEST(Duopol, InPlaceGivesTheSameResultAsSeparateMemory)
         EXPECT_EQ(before_out, after_in) << "inlet " << shared << "\n" << r.output();
         auto got = r.printed_floats("y");
         ASSERT_EQ(got.size(), 1u) << r.output();
-        EXPECT_TRUE(same_bits(got[0], want)) << "inlet " << shared << ": " << show(got[0]);
+        EXPECT_TRUE(same_bits(got[0], want)) << "inlet " << shared << ": " << nums(got[0]);
     }
 }
 
@@ -344,7 +340,7 @@ void expect_constant(const Result &r, const std::string &label, const floats &va
     ASSERT_EQ(got.size(), values.size()) << label << "\n" << r.output();
     for (std::size_t k = 0; k < values.size(); k++)
         EXPECT_TRUE(all_equal(got[k], values[k], n))
-            << label << " capture " << k << " want " << num(values[k]) << ": " << show(got[k]);
+            << label << " capture " << k << " want " << num(values[k]) << ": " << nums(got[k]);
 }
 
 // An abstraction with two defaults, the second from its creation argument,
@@ -399,9 +395,9 @@ TEST(Sigdoor, DefaultOnEverySampleInSubpatches)
     auto large = r.printed_floats("large"), host = r.printed_floats("largehost");
     ASSERT_EQ(large.size(), 1u) << r.output();
     ASSERT_EQ(host.size(), 1u) << r.output();
-    EXPECT_TRUE(same_bits(large[0], host[0])) << show(large[0]) << "\nhost\n" << show(host[0]);
+    EXPECT_TRUE(same_bits(large[0], host[0])) << nums(large[0]) << "\nhost\n" << nums(host[0]);
     EXPECT_TRUE(all_equal(floats(large[0].end() - 4 * block, large[0].end()), -2.5f, 4 * block))
-        << show(large[0]);
+        << nums(large[0]);
 }
 
 TEST(Sigdoor, AbstractionDefaultsAndConnectedSignals)
