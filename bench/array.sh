@@ -1,23 +1,52 @@
-# orvo_lo on two 16M-element arrays, against a compiled loop with the same
-# memory traffic and against the same minimum patched from Pd's own objects.
+# The array objects on 16M-element arrays, each against a compiled loop with
+# the same memory traffic (and orvo_lo also against the same minimum patched
+# from Pd's own objects).
 N=16777216
-loop_ms=$("$BUILD/bench/loops" min $N | cut -d' ' -f1)
+# Best of this many runs, object and loop alike: the machine may be shared.
+RUNS=${RUNS:-11}
 
-cat > "$WORK/minmax.pd" <<PATCH
+# timed <index> <x> <label> <box>: the box, whose first inlet gets a bang from
+# [r go-<label>] between two readings of [realtime], which prints
+# "<label>: <ms>". Five boxes from <index> on.
+timed() {
+  i=$1 x=$2 label=$3; shift 3
+  cat <<BOXES
+#X obj $x 100 $*;
+#X obj $x 130 r go-$label;
+#X obj $x 160 t b b b;
+#X obj $x 190 realtime;
+#X obj $x 220 print $label;
+#X connect $((i + 1)) 0 $((i + 2)) 0;
+#X connect $((i + 2)) 2 $((i + 3)) 0;
+#X connect $((i + 2)) 1 $i 0;
+#X connect $((i + 2)) 0 $((i + 3)) 1;
+#X connect $((i + 3)) 0 $((i + 4)) 0;
+BOXES
+}
+
+# go <label>: RUNS computations, as message-box text.
+go() {
+  k=0
+  while [ $k -lt "$RUNS" ]; do printf ' \\; go-%s bang' "$1"; k=$((k + 1)); done
+}
+
+# report <label> <ms> <loop ms>
+report() {
+  echo "$1: $2 ms (best of $RUNS)"
+  echo "  compiled loop, same traffic: $3 ms -> ratio $(ratio "$2" "$3") (target <= 2)"
+}
+
+# orvo_lo over two arrays; the vanilla loop starts at [t b b] (box 8).
+{
+  cat <<PATCH
 #N canvas 0 0 900 600 12;
 #X obj 10 10 array define a $N;
 #X obj 10 40 array define b $N;
 #X obj 10 70 array define c $N;
-#X obj 10 100 orvo_lo a b c;
-#X obj 10 130 r go;
-#X obj 10 160 t b b b;
-#X obj 10 190 realtime;
-#X obj 10 220 print orvo_lo;
-#X obj 300 130 r vgo;
-#X obj 300 160 t b b b;
-#X obj 300 190 realtime;
-#X obj 300 220 print vanilla;
-#X obj 400 250 t b b;
+PATCH
+  timed 3 10 orvo_lo orvo_lo a b c
+  timed 8 300 vanilla t b b
+  cat <<PATCH
 #X msg 400 280 $N;
 #X msg 480 280 0;
 #X obj 400 310 until;
@@ -29,19 +58,9 @@ cat > "$WORK/minmax.pd" <<PATCH
 #X obj 400 430 min;
 #X obj 400 460 tabwrite c;
 #X obj 600 10 loadbang;
-#X msg 600 40 \; a sinesum $N 1 0.5 0.25 \; b cosinesum $N 0.3 1 0.2 0.7 \; go bang \; go bang \; go bang \; go bang \; go bang \; vgo bang \; pd quit;
-#X connect 4 0 5 0;
-#X connect 5 2 6 0;
-#X connect 5 1 3 0;
-#X connect 5 0 6 1;
-#X connect 6 0 7 0;
-#X connect 8 0 9 0;
-#X connect 9 2 10 0;
-#X connect 9 1 12 0;
-#X connect 9 0 10 1;
-#X connect 10 0 11 0;
-#X connect 12 1 14 0;
-#X connect 12 0 13 0;
+#X msg 600 40 \; a sinesum $N 1 0.5 0.25 \; b cosinesum $N 0.3 1 0.2 0.7$(go orvo_lo) \; go-vanilla bang \; pd quit;
+#X connect 8 1 14 0;
+#X connect 8 0 13 0;
 #X connect 14 0 16 1;
 #X connect 13 0 15 0;
 #X connect 15 0 16 0;
@@ -56,9 +75,35 @@ cat > "$WORK/minmax.pd" <<PATCH
 #X connect 21 0 22 0;
 #X connect 23 0 24 0;
 PATCH
+} > "$WORK/minmax.pd"
+
+# orvo_thinmean (factor 16) and orvo_accum over one 16M-element source.
+{
+  cat <<PATCH
+#N canvas 0 0 900 600 12;
+#X obj 10 10 array define ta $N;
+#X obj 10 40 array define tm $((N / 16));
+#X obj 10 70 array define tc $N;
+PATCH
+  timed 3 10 orvo_thinmean orvo_thinmean ta tm 16
+  timed 8 300 orvo_accum orvo_accum ta tc
+  cat <<PATCH
+#X obj 600 10 loadbang;
+#X msg 600 40 \; ta sinesum $N 1 0.5 0.25$(go orvo_thinmean)$(go orvo_accum) \; pd quit;
+#X connect 13 0 14 0;
+PATCH
+} > "$WORK/resample.pd"
+
+min_loop_ms=$("$BUILD/bench/loops" min $N "$RUNS" | cut -d' ' -f1)
+mean_loop_ms=$("$BUILD/bench/loops" mean16 $N "$RUNS" | cut -d' ' -f1)
+accum_loop_ms=$("$BUILD/bench/loops" accum $N "$RUNS" | cut -d' ' -f1)
+
 out=$(pd_run "$WORK/minmax.pd")
 obj_ms=$(best_ms orvo_lo "$out")
 van_ms=$(best_ms vanilla "$out")
-echo "orvo_lo, 16M elements: $obj_ms ms (best of 5)"
-echo "  compiled loop, same traffic: $loop_ms ms -> ratio $(ratio "$obj_ms" "$loop_ms") (target <= 2)"
+report "orvo_lo, 16M elements" "$obj_ms" "$min_loop_ms"
 echo "  vanilla Pd loop: $van_ms ms -> orvo_lo is $(ratio "$van_ms" "$obj_ms")x faster (target > 50)"
+
+out=$(pd_run "$WORK/resample.pd")
+report "orvo_thinmean, factor 16, 16M elements" "$(best_ms orvo_thinmean "$out")" "$mean_loop_ms"
+report "orvo_accum, 16M elements" "$(best_ms orvo_accum "$out")" "$accum_loop_ms"

@@ -1,6 +1,7 @@
 // Compiled reference loops for the benchmarks: the same memory traffic as an
 // object's computation, written as plainly as a C++ programmer would.
-// Usage: loops <kernel> <elements>; prints the best time of five runs in ms.
+// Usage: loops <kernel> <elements> [runs]; prints the best time of the runs
+// (five unless given) in ms.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,6 +29,23 @@ std::map<std::string, kernel> kernels()
              for (std::size_t i = 0; i < c.size(); i++)
                  c[i].f = a[i].f < b[i].f ? a[i].f : b[i].f;
          }},
+        // the mean of every group of 16, summed in order, into the first n/16 of c
+        {"mean16", [](auto &a, auto &, auto &c) {
+             for (std::size_t i = 0; i < a.size() / 16; i++) {
+                 float s = 0;
+                 for (std::size_t j = 0; j < 16; j++)
+                     s += a[i * 16 + j].f;
+                 c[i].f = s / 16;
+             }
+         }},
+        // the running sum
+        {"accum", [](auto &a, auto &, auto &c) {
+             float s = 0;
+             for (std::size_t i = 0; i < c.size(); i++) {
+                 s += a[i].f;
+                 c[i].f = s;
+             }
+         }},
     };
 }
 
@@ -35,8 +53,8 @@ std::map<std::string, kernel> kernels()
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: loops <kernel> <elements>\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: loops <kernel> <elements> [runs]\n");
         return 2;
     }
     auto all = kernels();
@@ -52,7 +70,8 @@ int main(int argc, char **argv)
         b[i].f = static_cast<float>((i * 40503u) % 1000) / 500 - 1;
     }
     double best = 1e300;
-    for (int run = 0; run < 5; run++) {
+    const int runs = argc == 4 ? std::max(1, std::atoi(argv[3])) : 5;
+    for (int run = 0; run < runs; run++) {
         auto t0 = std::chrono::steady_clock::now();
         k->second(a, b, c);
         auto t1 = std::chrono::steady_clock::now();

@@ -5,12 +5,10 @@
 
 #include "lorvex/plugin.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstdint>
 
-#include "lorvex/trunc.hpp"
+#include "lorvex/array_window.hpp"
 
 namespace lorvex {
 
@@ -57,35 +55,6 @@ void array_compute(void *owner, t_outlet *outlet, const char *template_class,
         garray_redraw(arrays[N - 1].garray);
     }
     outlet_bang(outlet);
-}
-
-// A factor is never below 1: anything less (0, negatives, NaN) gives 1.
-inline std::int32_t array_factor(t_floatarg f)
-{
-    return f < 1 ? 1 : std::max<std::int32_t>(1, trunc(f));
-}
-
-// A window of element positions [first, end) that a computation visits.
-// Offsets may be negative: the positions that would fall before an array's
-// start are skipped, so every element written keeps the pairing the offsets
-// asked for, and nothing outside an array is touched. Computed in 64 bits so
-// that offsets near the integer limits cannot overflow.
-struct window {
-    std::int64_t first;
-    std::int64_t end;
-};
-
-// end = the smallest (length - offset) over the arrays; first = the largest -offset, at least 0.
-template <std::size_t N>
-window clip_window(const std::array<std::int64_t, N> &lengths,
-    const std::array<std::int64_t, N> &offsets)
-{
-    window w{0, INT64_MAX};
-    for (std::size_t k = 0; k < N; k++) {
-        w.end = std::min(w.end, lengths[k] - offsets[k]);
-        w.first = std::max(w.first, -offsets[k]);
-    }
-    return w;
 }
 
 } // namespace lorvex
