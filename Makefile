@@ -4,7 +4,8 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure asan test demo bench clean
+.PHONY: all deps configure asan test demo bench clean cross-armhf cross-i386 \
+        test-armhf test-i386 install package
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -30,5 +31,25 @@ demo: all
 bench: all
 	@scripts/bench $(BUILD)
 
+# Cross builds for 32-bit ARM (armhf) and 32-bit x86 (i386), and their tests
+# under qemu-user. Not part of make test: they take their time.
+cross-armhf cross-i386: cross-%: deps
+	@scripts/install-deps cross
+	scripts/cross $*
+
+test-armhf test-i386: test-%: all cross-%
+	scripts/test-cross $*
+
+# Installs build/lorvex as the folder lorvex/ in Pd's per-user search path
+# (PDLIBDIR), the command-line tools into BINDIR; DESTDIR stages.
+PDLIBDIR ?= $(HOME)/.local/lib/pd/extra
+BINDIR   ?= $(HOME)/.local/bin
+install: all
+	scripts/install $(BUILD) "$(DESTDIR)$(PDLIBDIR)" "$(DESTDIR)$(BINDIR)"
+
+# One archive per platform for Pd's package manager, in build/package/.
+package: all cross-armhf cross-i386
+	scripts/package build/package $(BUILD):amd64 build-armhf:armv7 build-i386:i386
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-i386

@@ -19,9 +19,27 @@ namespace fs = std::filesystem;
 
 namespace lorvex::test {
 
-fs::path plugin_dir() { return LORVEX_PLUGIN_DIR; }
+namespace {
+
+// The environment may point the scenarios at another build of the plug-ins
+// and another Pd (a cross build and the target's Pd under emulation).
+fs::path from_env(const char *name, const char *fallback)
+{
+    const char *v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
+} // namespace
+
+fs::path plugin_dir() { return from_env("LORVEX_PLUGIN_DIR", LORVEX_PLUGIN_DIR); }
 fs::path sanitized_plugin_dir() { return LORVEX_SANITIZED_PLUGIN_DIR; }
-fs::path probe_dir() { return LORVEX_PROBE_DIR; }
+fs::path probe_dir() { return from_env("LORVEX_PROBE_DIR", LORVEX_PROBE_DIR); }
+
+bool emulated()
+{
+    const char *v = std::getenv("LORVEX_PD");
+    return v && *v;
+}
 fs::path tool_dir() { return LORVEX_TOOL_DIR; }
 fs::path source_dir() { return LORVEX_SOURCE_DIR; }
 
@@ -381,7 +399,7 @@ Result Scenario::run()
     std::ofstream(patch_path()) << text;
 
     auto env = env_;
-    if (sanitized_) {
+    if (sanitized_ && !emulated()) {
         auto s = sanitizer_env();
         env.insert(env.begin(), s.begin(), s.end());
     }
@@ -393,7 +411,13 @@ Result Scenario::run()
 std::vector<std::string> pd_command(const fs::path &patch, bool batch, bool sanitized,
     const std::vector<std::string> &extra)
 {
-    std::vector<std::string> cmd = {"pd", "-nogui", "-noprefs", "-noaudio", "-nrt", "-stderr"};
+    // LORVEX_PD: the command that starts Pd instead of "pd", e.g.
+    // "qemu-arm -L <tree> <tree>/usr/bin/puredata". The sanitizer build is
+    // native only, so emulated runs use the plain plug-ins.
+    std::vector<std::string> cmd = split_words(emulated() ? std::getenv("LORVEX_PD") : "pd");
+    if (emulated())
+        sanitized = false;
+    cmd.insert(cmd.end(), {"-nogui", "-noprefs", "-noaudio", "-nrt", "-stderr"});
     if (batch)
         cmd.push_back("-batch");
     cmd.insert(cmd.end(), {"-path", (sanitized ? sanitized_plugin_dir() : plugin_dir()).string(),

@@ -29,6 +29,8 @@ std::filesystem::path sanitized_plugin_dir(); // build-asan/lorvex
 std::filesystem::path probe_dir();            // the test-only probes
 std::filesystem::path tool_dir();             // build/bin
 std::filesystem::path source_dir();           // the repository
+// True when LORVEX_PD runs another architecture's Pd under emulation.
+bool emulated();
 
 // Formats a float so that Pd parses it back to the same value; NaN, the
 // infinities and -0 become the probe's @-tokens.
