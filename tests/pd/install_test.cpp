@@ -1,0 +1,175 @@
+// The folder users install: make install's copy loads in Pd on its own, the
+// package archive follows the package manager's format, and the overview
+// patch reaches every object's help.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "pd.hpp"
+
+using namespace lorvex::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path build_dir() { return plugin_dir().parent_path(); }
+
+std::string read_file(const fs::path &p)
+{
+    std::ifstream in(p);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A scratch folder for one test, removed afterwards.
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        std::string tmpl = (fs::temp_directory_path() / "lorvex-install-XXXXXX").string();
+        path = mkdtemp(tmpl.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+// Points the harness at another plug-in folder for the life of this object.
+struct PluginDirOverride {
+    std::optional<std::string> old;
+    explicit PluginDirOverride(const fs::path &dir)
+    {
+        if (const char *v = std::getenv("LORVEX_PLUGIN_DIR"))
+            old = v;
+        setenv("LORVEX_PLUGIN_DIR", dir.c_str(), 1);
+    }
+    ~PluginDirOverride()
+    {
+        if (old)
+            setenv("LORVEX_PLUGIN_DIR", old->c_str(), 1);
+        else
+            unsetenv("LORVEX_PLUGIN_DIR");
+    }
+};
+
+std::vector<std::string> expected_files(const std::vector<std::string> &classes)
+{
+    std::vector<std::string> files = {
+        "lorvex-meta.pd", "lorvex-overview.pd", "README.md", "LICENSE", "liblorvex.so"};
+    for (const auto &c : classes) {
+        files.push_back(c + ".pd_linux");
+        files.push_back(c + "-help.pd");
+    }
+    return files;
+}
+
+} // namespace
+
+TEST(Install, PdLoadsEveryObjectFromTheInstalledFolderAlone)
+{
+    const auto classes = built_classes();
+    ASSERT_FALSE(classes.empty());
+    TempDir tmp;
+    fs::path libdir = tmp.path / "stage" / "extra", bindir = tmp.path / "stage" / "bin";
+    Result inst = run_process({"sh", (source_dir() / "scripts" / "install").string(),
+                                  build_dir().string(), libdir.string(), bindir.string()},
+        {}, tmp.path, 60);
+    ASSERT_EQ(inst.exit_code, 0) << inst.output();
+    fs::path installed = libdir / "lorvex";
+    for (const auto &f : expected_files(classes))
+        EXPECT_TRUE(fs::exists(installed / f)) << f;
+    if (fs::exists(build_dir() / "bin")) {
+        for (const auto &e : fs::directory_iterator(build_dir() / "bin"))
+            EXPECT_TRUE(fs::exists(bindir / e.path().filename())) << e.path();
+    }
+
+    // Pd sees only the installed folder (and the test probes): every class
+    // must create from there, plug-roster finding liblorvex.so beside itself.
+    PluginDirOverride use(installed);
+    ASSERT_EQ(plugin_dir(), installed);
+    Scenario s;
+    for (const auto &c : classes) {
+        ClassOptions opt = class_options(c);
+        for (const auto &lib : opt.libs)
+            s.lib(lib);
+        for (const auto &[k, v] : opt.env)
+            v ? s.env(k, *v) : s.unset_env(k);
+        if (opt.nobox)
+            s.lib(c);
+        else
+            s.patch.obj(c);
+    }
+    s.say("loaded");
+    Result r = s.run();
+    EXPECT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.contains("lvx: loaded")) << r.output();
+    EXPECT_FALSE(r.contains("couldn't create")) << r.output();
+    EXPECT_FALSE(r.contains("can't load library")) << r.output();
+}
+
+TEST(Install, ReplacesAnEarlierInstallation)
+{
+    TempDir tmp;
+    fs::path stale = tmp.path / "extra" / "lorvex" / "gone-help.pd";
+    fs::create_directories(stale.parent_path());
+    std::ofstream(stale) << "old";
+    Result inst = run_process({"sh", (source_dir() / "scripts" / "install").string(),
+                                  build_dir().string(), (tmp.path / "extra").string(),
+                                  (tmp.path / "bin").string()},
+        {}, tmp.path, 60);
+    ASSERT_EQ(inst.exit_code, 0) << inst.output();
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(tmp.path / "extra" / "lorvex" / "lorvex-meta.pd"));
+}
+
+TEST(Package, ArchiveNameAndContentFollowThePackageFormat)
+{
+    TempDir tmp;
+    Result p = run_process({"sh", (source_dir() / "scripts" / "package").string(),
+                               tmp.path.string(), build_dir().string() + ":amd64"},
+        {}, tmp.path, 120);
+    ASSERT_EQ(p.exit_code, 0) << p.output();
+    const std::string name = "lorvex[v" + std::string(LORVEX_VERSION_TEXT) + "](Linux-amd64-32).dek";
+    fs::path archive = tmp.path / name;
+    ASSERT_TRUE(fs::exists(archive)) << p.output();
+
+    // The checksum file names the archive and matches it.
+    std::string sum = read_file(tmp.path / (name + ".sha256"));
+    EXPECT_NE(sum.find(name), std::string::npos) << sum;
+    Result check = run_process({"sha256sum", "-c", name + ".sha256"}, {}, tmp.path, 30);
+    EXPECT_EQ(check.exit_code, 0) << check.output();
+
+    // A zip whose every entry lies in the folder lorvex/, holding the library.
+    Result list = run_process({"unzip", "-Z1", archive.string()}, {}, tmp.path, 30);
+    ASSERT_EQ(list.exit_code, 0) << list.output();
+    std::set<std::string> entries(list.lines.begin(), list.lines.end());
+    for (const auto &e : entries)
+        EXPECT_EQ(e.rfind("lorvex/", 0), 0u) << e;
+    for (const auto &f : expected_files(built_classes()))
+        EXPECT_TRUE(entries.count("lorvex/" + f)) << f;
+
+    // Its metadata carries the same version.
+    EXPECT_NE(read_file(plugin_dir() / "lorvex-meta.pd").find("VERSION " + std::string(LORVEX_VERSION_TEXT)),
+        std::string::npos);
+}
+
+TEST(Overview, ListsEveryObjectAndOpensItsHelp)
+{
+    const std::string overview = read_file(plugin_dir() / "lorvex-overview.pd");
+    Scenario s;
+    for (const auto &c : built_classes())
+        for (const auto &[k, v] : class_options(c).env)
+            v ? s.env(k, *v) : s.unset_env(k);
+    s.send("pd open lorvex-overview.pd " + plugin_dir().string());
+    for (const auto &c : built_classes()) {
+        EXPECT_NE(overview.find(" " + c + ";"), std::string::npos) << c << " is not listed";
+        // A click on a name sends it to the opener; the help canvas then
+        // answers a message, or Pd says there is no such object.
+        s.send("lorvex-overview-open " + c).send("pd-" + c + "-help.pd dirty 0");
+    }
+    Result r = s.run();
+    EXPECT_TRUE(r.clean()) << r.output();
+    EXPECT_FALSE(r.contains("no such object")) << r.output();
+}
