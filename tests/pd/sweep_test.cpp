@@ -57,8 +57,8 @@ std::vector<std::string> remove_segments_left_by(int pid)
     while (std::getline(in, line)) {
         std::istringstream w(line);
         long long key, id, perms, size, cpid, lpid, nattch;
-        if (w >> key >> id >> perms >> size >> cpid >> lpid >> nattch && cpid == pid && nattch == 0)
-        {
+        if (w >> key >> id >> perms >> size >> cpid >> lpid >> nattch &&
+            cpid == pid && nattch == 0) {
             left.push_back("key " + std::to_string(key) + ", " + std::to_string(size) + " bytes");
             shmctl(static_cast<int>(id), IPC_RMID, nullptr);
         }
