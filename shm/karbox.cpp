@@ -127,17 +127,26 @@ static void karbox_set_values(t_karbox *x, int argc, t_atom *argv)
         x->x_data[p + j] = atom_getfloat(argv + 1 + j);
 }
 
-static void karbox_set(t_karbox *x, t_symbol *, int argc, t_atom *argv)
+// Both copies need a block and at least one argument.
+static bool karbox_can_copy(t_karbox *x, int argc, const char *no_block, const char *usage)
 {
     if (!x->x_data) {
-        pd_error(nullptr, "Create a valid shared memory before setting data !");
-        return;
+        pd_error(nullptr, "%s", no_block);
+        return false;
     }
     if (argc == 0) {
-        pd_error(x, "karbox usage : [memset table_name [table_name []]< or [memset src_offset "
-                    "data [dest_offset]< (data can be a float, a list, or a table name)");
-        return;
+        pd_error(x, "%s", usage);
+        return false;
     }
+    return true;
+}
+
+static void karbox_set(t_karbox *x, t_symbol *, int argc, t_atom *argv)
+{
+    if (!karbox_can_copy(x, argc, "Create a valid shared memory before setting data !",
+            "karbox usage : [memset table_name [table_name []]< or [memset src_offset data "
+            "[dest_offset]< (data can be a float, a list, or a table name)"))
+        return;
     if (argv[0].a_type == A_FLOAT && argc >= 2 && argv[1].a_type != A_SYMBOL) {
         if (argv[1].a_type == A_FLOAT)
             karbox_set_values(x, argc, argv);
@@ -150,15 +159,10 @@ static void karbox_set(t_karbox *x, t_symbol *, int argc, t_atom *argv)
 
 static void karbox_dump(t_karbox *x, t_symbol *, int argc, t_atom *argv)
 {
-    if (!x->x_data) {
-        pd_error(nullptr, "Create a valid shared memory before dumping data !");
+    if (!karbox_can_copy(x, argc, "Create a valid shared memory before dumping data !",
+            "karbox usage : [memdump table_name [table_name []]< or [memset src_offset "
+            "table_name [dest_offset [size]]<"))
         return;
-    }
-    if (argc == 0) {
-        pd_error(x, "karbox usage : [memdump table_name [table_name []]< or [memset src_offset "
-                    "table_name [dest_offset [size]]<");
-        return;
-    }
     karbox_transfer(x, argc, argv, [x](t_symbol *name, int p, int q, int m) {
         return karbox_dump_tab(x, name, p, q, m);
     });

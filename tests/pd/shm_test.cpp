@@ -221,6 +221,30 @@ int add_karbox(Canvas &c, const std::string &args, const std::string &name = "k"
     return o;
 }
 
+// Polls [karbox] `box` every 10 ms with "memread pos" once [r start] gets 1,
+// until it reads `value`. Then the answered [t b ...] fires: its outlets
+// `outlets` - 1 down to 0 are the caller's, after the polling has stopped.
+int poll_until(Canvas &c, int box, const std::string &start, int pos, const std::string &value,
+    int outlets)
+{
+    int metro = c.obj("metro 10");
+    c.receive(start, metro);
+    int read = c.msg("memread " + std::to_string(pos));
+    c.connect(metro, 0, read, 0);
+    c.connect(read, 0, box, 0);
+    int sel = c.obj("sel " + value);
+    c.connect(box, 0, sel, 0);
+    std::string t = "t";
+    for (int i = 0; i <= outlets; i++)
+        t += " b";
+    int trigger = c.obj(t);
+    c.connect(sel, 0, trigger, 0);
+    int stop = c.msg("stop");
+    c.connect(trigger, outlets, stop, 0);
+    c.connect(stop, 0, metro, 0);
+    return trigger;
+}
+
 floats ramp(int n, float start, float step)
 {
     floats v(n);
@@ -278,22 +302,10 @@ TEST(Karbox, PdAndAnotherProgramWorkOnOneBlockWhileBothRun)
     Scenario s;
     s.realtime().timeout(40);
     int box = add_karbox(s.patch, k + " 8");
-    // Polls position 7 until another program writes 99 there.
-    int metro = s.patch.obj("metro 10");
-    s.patch.receive("poll", metro);
-    int read = s.patch.msg("memread 7");
-    s.patch.connect(metro, 0, read, 0);
-    s.patch.connect(read, 0, box, 0);
-    int sel = s.patch.obj("sel 99");
-    s.patch.connect(box, 0, sel, 0);
-    int t = s.patch.obj("t b b b");
-    s.patch.connect(sel, 0, t, 0);
-    int stop = s.patch.msg("stop");
-    s.patch.connect(t, 2, stop, 0);
-    s.patch.connect(stop, 0, metro, 0);
+    // Waits for another program to write 99 at position 7.
+    int t = poll_until(s.patch, box, "poll", 7, "99", 2);
     s.patch.print(t, 1, "seen");
-    int quit = s.patch.msg("; pd quit");
-    s.patch.connect(t, 0, quit, 0);
+    s.patch.connect(t, 0, s.patch.msg("; pd quit"), 0);
     s.send("k memset 0 " + nums(written)).send("poll 1").wait(30000);
     auto pd = std::async(std::launch::async, [&s] { return s.run(); });
 
@@ -462,18 +474,7 @@ TEST(Karbox, TwoPdProcessesShareOneKey)
     Scenario a;
     a.realtime().timeout(40);
     int ka = add_karbox(a.patch, k + " 17", "a");
-    int ma = a.patch.obj("metro 10");
-    a.patch.receive("apoll", ma);
-    int ra = a.patch.msg("memread 16");
-    a.patch.connect(ma, 0, ra, 0);
-    a.patch.connect(ra, 0, ka, 0);
-    int sa = a.patch.obj("sel 777");
-    a.patch.connect(ka, 0, sa, 0);
-    int ta = a.patch.obj("t b b b");
-    a.patch.connect(sa, 0, ta, 0);
-    int stop_a = a.patch.msg("stop");
-    a.patch.connect(ta, 2, stop_a, 0);
-    a.patch.connect(stop_a, 0, ma, 0);
+    int ta = poll_until(a.patch, ka, "apoll", 16, "777", 2);
     a.patch.print(ta, 1, "acked");
     a.patch.connect(ta, 0, a.patch.msg("; pd quit"), 0);
     a.send("a memset 0 " + nums(sent)).send("apoll 1").wait(30000);
@@ -483,18 +484,7 @@ TEST(Karbox, TwoPdProcessesShareOneKey)
     b.realtime().timeout(40);
     b.array("got", floats(16, -1));
     int kb = add_karbox(b.patch, k + " 17", "b");
-    int mb = b.patch.obj("metro 10");
-    b.patch.receive("bpoll", mb);
-    int rb = b.patch.msg("memread 15");
-    b.patch.connect(mb, 0, rb, 0);
-    b.patch.connect(rb, 0, kb, 0);
-    int sb = b.patch.obj("sel 1234.5");
-    b.patch.connect(kb, 0, sb, 0);
-    int tb = b.patch.obj("t b b b b b");
-    b.patch.connect(sb, 0, tb, 0);
-    int stop_b = b.patch.msg("stop");
-    b.patch.connect(tb, 4, stop_b, 0);
-    b.patch.connect(stop_b, 0, mb, 0);
+    int tb = poll_until(b.patch, kb, "bpoll", 15, "1234.5", 4);
     b.patch.connect(tb, 3, b.patch.msg("memdump got"), 0);
     b.patch.connect(b.patch.size() - 1, 0, kb, 0);
     b.patch.connect(tb, 2, b.patch.msg("; lvx dump got"), 0);
@@ -504,14 +494,14 @@ TEST(Karbox, TwoPdProcessesShareOneKey)
     b.send("bpoll 1").wait(30000);
 
     auto first = std::async(std::launch::async, [&a] { return a.run(); });
-    Result rb_ = b.run();
-    Result ra_ = first.get();
-    ASSERT_TRUE(ra_.clean()) << ra_.output();
-    ASSERT_TRUE(rb_.clean()) << rb_.output();
-    EXPECT_EQ(rb_.array("got"), sent) << rb_.output();
-    EXPECT_EQ(ra_.printed("acked"), strings{"bang"}) << ra_.output();
-    EXPECT_TRUE(ra_.errors().empty()) << ra_.output();
-    EXPECT_TRUE(rb_.errors().empty()) << rb_.output();
+    Result result_b = b.run();
+    Result result_a = first.get();
+    ASSERT_TRUE(result_a.clean()) << result_a.output();
+    ASSERT_TRUE(result_b.clean()) << result_b.output();
+    EXPECT_EQ(result_b.array("got"), sent) << result_b.output();
+    EXPECT_EQ(result_a.printed("acked"), strings{"bang"}) << result_a.output();
+    EXPECT_TRUE(result_a.errors().empty()) << result_a.output();
+    EXPECT_TRUE(result_b.errors().empty()) << result_b.output();
     // Whichever quit last removed the segment.
     EXPECT_TRUE(keys.listed().empty());
 }
