@@ -35,8 +35,8 @@ namespace {
 // an open patch would stay in the system after Pd is gone.
 std::vector<t_karbox *> karbox_live;
 
-// Whatever the array holds, how many floats a copy moves: both ends and the
-// caller's limit clip it, so no copy runs past the block or the array.
+// How many floats a copy moves: the block, the array and the caller's limit
+// each clip it, so no copy runs past the end of either.
 std::int64_t karbox_span(const t_karbox *x, std::int64_t p, const lorvex::bound_array &a,
     std::int64_t q, std::int64_t m)
 {
