@@ -46,6 +46,21 @@ std::map<std::string, kernel> kernels()
                  c[i].f = s;
              }
          }},
+        // A plain copy of n floats' bytes, and the two element-wise copies
+        // between Pd's words and a float block (karbox's memset and memdump).
+        {"copy", [](auto &, auto &b, auto &c) {
+             std::memcpy(c.data(), b.data(), b.size() * sizeof(float));
+         }},
+        {"words_to_floats", [](auto &a, auto &, auto &c) {
+             float *to = reinterpret_cast<float *>(c.data());
+             for (std::size_t i = 0; i < a.size(); i++)
+                 to[i] = a[i].f;
+         }},
+        {"floats_to_words", [](auto &a, auto &b, auto &) {
+             const float *from = reinterpret_cast<const float *>(b.data());
+             for (std::size_t i = 0; i < a.size(); i++)
+                 a[i].f = from[i];
+         }},
     };
 }
 

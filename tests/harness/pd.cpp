@@ -463,6 +463,7 @@ Result run_process(const std::vector<std::string> &argv,
         _exit(127);
     }
     close(fds[1]);
+    r.pid = pid;
     auto deadline = std::chrono::steady_clock::now() +
                     std::chrono::milliseconds(static_cast<long>(timeout_seconds * 1000));
     std::string buf;

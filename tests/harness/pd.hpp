@@ -75,6 +75,7 @@ struct Result {
     int exit_code = -1;     // Pd's exit status, when it exited
     int signal = 0;         // the signal that ended Pd, if any
     bool timed_out = false;
+    int pid = 0;            // the process that ran (to find what it left behind)
     std::vector<std::string> lines;
 
     // Everything after "label: " on the lines printed under that label, in order.
