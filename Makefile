@@ -49,7 +49,7 @@ install: all
 
 # One archive per platform for Pd's package manager, in build/package/.
 package: all cross-armhf cross-i386
-	scripts/package build/package $(BUILD):amd64 build-armhf:armv7 build-i386:i386
+	scripts/package $(BUILD)/package $(BUILD) build-armhf build-i386
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-i386

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -53,6 +55,15 @@ struct PluginDirOverride {
             unsetenv("LORVEX_PLUGIN_DIR");
     }
 };
+
+// The e_machine field of an ELF file (little-endian targets only).
+int elf_machine(const fs::path &p)
+{
+    std::ifstream in(p, std::ios::binary);
+    unsigned char h[20] = {};
+    in.read(reinterpret_cast<char *>(h), sizeof h);
+    return h[18] | h[19] << 8;
+}
 
 std::vector<std::string> expected_files(const std::vector<std::string> &classes)
 {
@@ -128,12 +139,24 @@ TEST(Package, ArchiveNameAndContentFollowThePackageFormat)
 {
     TempDir tmp;
     Result p = run_process({"sh", (source_dir() / "scripts" / "package").string(),
-                               tmp.path.string(), build_dir().string() + ":amd64"},
+                               tmp.path.string(), build_dir().string()},
         {}, tmp.path, 120);
     ASSERT_EQ(p.exit_code, 0) << p.output();
-    const std::string name = "lorvex[v" + std::string(LORVEX_VERSION_TEXT) + "](Linux-amd64-32).dek";
+    // One archive, named lorvex[v<version>](<OS>-<arch>-<float size>).dek.
+    std::vector<std::string> made;
+    for (const auto &e : fs::directory_iterator(tmp.path))
+        if (e.path().extension() == ".dek")
+            made.push_back(e.path().filename().string());
+    ASSERT_EQ(made.size(), 1u) << p.output();
+    const std::string name = made[0];
+    const std::regex format(R"(lorvex\[v)" + std::string(LORVEX_VERSION_TEXT) +
+                            R"(\]\(Linux-(amd64|armv7|i386)-32\)\.dek)");
+    EXPECT_TRUE(std::regex_match(name, format)) << name;
+    // The platform in the name is the one the plug-ins were built for.
+    std::string arch = std::regex_replace(name, std::regex(R"(.*Linux-([a-z0-9]+)-32.*)"), "$1");
+    const std::map<std::string, int> machine = {{"amd64", 62}, {"armv7", 40}, {"i386", 3}};
+    EXPECT_EQ(elf_machine(plugin_dir() / "orvo_lo.pd_linux"), machine.at(arch)) << arch;
     fs::path archive = tmp.path / name;
-    ASSERT_TRUE(fs::exists(archive)) << p.output();
 
     // The checksum file names the archive and matches it.
     std::string sum = read_file(tmp.path / (name + ".sha256"));
