@@ -609,3 +609,42 @@ TEST(Peekcub, ShortMissingAndUnusableArraysAreSilent)
     EXPECT_EQ(r.count("no such array"), 2u) << r.output();
     EXPECT_EQ(captured(r, "o-p3", 1), floats(block, peek({1, 2, 3, 9}, 1.5f)));
 }
+
+// ---- all three under hostile signals ------------------------------------------
+
+// NaN, infinities, huge and denormal frequencies and indices, and hostile
+// phases and filter settings, with real tables bound, in the sanitizer build:
+// every read stays inside the table and, while no filter runs, the output
+// stays on the table's curve.
+TEST(Hostile, SignalsNeverLeaveTheTable)
+{
+    const int n = 4 * block;
+    Scenario s;
+    s.sanitized();
+    s.array("t", wave(64, 2)).array("g", wave(67, 3)).array("one", {0.5f});
+    int h = s.patch.obj("lvx_hostile~");
+    const std::vector<std::pair<std::string, std::string>> objects = {
+        {"lim", "wavlim~ t"}, {"lim1", "wavlim~ one"}, {"limf", "wavlim~ t"},
+        {"cub", "wavcub~ g"}, {"peek", "peekcub~ g"}, {"peek1", "peekcub~ t"}};
+    for (const auto &[name, box] : objects)
+        s.patch.connect(h, 0, object(s, name, box, n, box[0] == 'w'), 0);
+    s.send("lim-ph @inf").send("cub-ph @nan").send("lim1-ph @-inf");
+    s.send("limf upsample 3").send("limf cutoff @inf");
+    s.dsp(true).wait(10);
+    s.send("lim-ph @big").send("cub-ph @-big").send("lim-cap bang").send("cub-cap bang").wait(10);
+    Result r = s.run();
+    ASSERT_TRUE(r.clean()) << r.output();
+    // The filtered one may ring or hold NaN: only its survival counts.
+    const std::vector<std::pair<std::string, std::size_t>> captures = {{"lim", 0}, {"lim1", 0},
+        {"cub", 0}, {"peek", 0}, {"peek1", 0}, {"lim", 1}, {"cub", 1}};
+    for (const auto &[name, k] : captures) {
+        floats v = captured(r, name, k);
+        ASSERT_EQ(v.size(), static_cast<std::size_t>(n)) << name << r.output();
+        for (float x : v) {
+            ASSERT_TRUE(std::isfinite(x)) << name;
+            ASSERT_LT(std::fabs(x), 2.0f) << name;
+        }
+    }
+    EXPECT_EQ(captured(r, "lim1"), floats(n, 0.5f));
+    EXPECT_EQ(captured(r, "limf").size(), static_cast<std::size_t>(n));
+}
