@@ -42,22 +42,26 @@ static t_int *peekcub_tilde_perform(t_int *w)
         return w + 5;
     }
     const std::int32_t maxindex = x->x_npoints - 3;
-    for (int k = 0; k < n; k++) {
-        const float findex = in[k];
-        std::int32_t index = lorvex::trunc(findex);
-        float frac;
-        if (index <= 0) {
-            index = 1;
-            frac = 0;
-        } else if (index > maxindex) {
-            index = maxindex;
-            frac = 1;
-        } else {
-            frac = findex - static_cast<float>(index);
-        }
-        const t_word *a = tab + index;
-        out[k] = lorvex::cubic(a[-1].w_float, a[0].w_float, a[1].w_float, a[2].w_float, frac);
-    }
+    lorvex::interpolate(
+        n,
+        [&](std::int64_t k) {
+            const float findex = in[k];
+            std::int32_t index = lorvex::trunc(findex);
+            float frac;
+            if (index <= 0) {
+                index = 1;
+                frac = 0;
+            } else if (index > maxindex) {
+                index = maxindex;
+                frac = 1;
+            } else {
+                frac = findex - static_cast<float>(index);
+            }
+            const t_word *a = tab + index;
+            return lorvex::neighbourhood{
+                a[-1].w_float, a[0].w_float, a[1].w_float, a[2].w_float, frac};
+        },
+        [&](std::int64_t k, float v) { out[k] = v; });
     return w + 5;
 }
 

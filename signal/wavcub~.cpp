@@ -59,13 +59,16 @@ static t_int *wavcub_tilde_perform(t_int *w)
     const auto mask = lorvex::trunc<std::uint32_t>(x->x_fsize - 1);
     const float scale = x->x_fsize * x->x_conv;
     double p = wt::start(x->x_fsize, x->x_phase);
-    for (int k = 0; k < n; k++) {
-        const float inc = scale * in[k];
-        const t_word *a = tab + (wt::index(p) & mask);
-        out[k] = lorvex::cubic(a[0].w_float, a[1].w_float, a[2].w_float, a[3].w_float,
-            wt::fraction(p));
-        p += static_cast<double>(inc);
-    }
+    lorvex::interpolate(
+        n,
+        [&](std::int64_t k) {
+            const t_word *a = tab + (wt::index(p) & mask);
+            const lorvex::neighbourhood h{
+                a[0].w_float, a[1].w_float, a[2].w_float, a[3].w_float, wt::fraction(p)};
+            p += static_cast<double>(scale * in[k]);
+            return h;
+        },
+        [&](std::int64_t k, float v) { out[k] = v; });
     x->x_phase = wt::wrap(p, x->x_fsize, x->x_finvsize);
     return w + 5;
 }

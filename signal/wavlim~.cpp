@@ -107,17 +107,40 @@ static t_int *wavlim_tilde_perform(t_int *w)
     const lorvex::lowpass::coefficients c{x->x_b0, x->x_b1, x->x_b2, x->x_a1, x->x_a2};
     lorvex::lowpass::memory m{x->x_x1, x->x_x2, x->x_y1, x->x_y2};
     double p = wt::start(x->x_fsize, x->x_phase);
-    for (int k = 0; k < n; k++) {
-        const float inc = (in[k] / factor) * scale;
-        float y = 0;
-        for (std::int32_t r = 0; r < steps; r++) {
-            const std::uint32_t i = wt::index(p);
-            const float v = lorvex::cubic(tab[i & mask].w_float, tab[(i + 1) & mask].w_float,
-                tab[(i + 2) & mask].w_float, tab[(i + 3) & mask].w_float, wt::fraction(p));
-            y = lorvex::lowpass::step(c, m, v);
-            p += static_cast<double>(inc);
+    // The table wraps: each of the four points is taken modulo the period.
+    auto around = [&] {
+        const std::uint32_t i = wt::index(p);
+        return lorvex::neighbourhood{tab[i & mask].w_float, tab[(i + 1) & mask].w_float,
+            tab[(i + 2) & mask].w_float, tab[(i + 3) & mask].w_float, wt::fraction(p)};
+    };
+    if (steps == 1) {
+        // Dividing by 1 changes no bits: the plain oscillator skips it.
+        lorvex::interpolate(
+            n,
+            [&](std::int64_t k) {
+                const lorvex::neighbourhood h = around();
+                p += static_cast<double>(in[k] * scale);
+                return h;
+            },
+            [&](std::int64_t k, float v) { out[k] = lorvex::lowpass::step(c, m, v); });
+    } else {
+        // A power of two divides exactly as its inverse multiplies: the
+        // common factors skip the division.
+        const bool power = (steps & (steps - 1)) == 0;
+        const float inverse = 1 / factor;
+        for (int k = 0; k < n; k++) {
+            const float inc = (power ? in[k] * inverse : in[k] / factor) * scale;
+            float y = 0;
+            lorvex::interpolate(
+                steps,
+                [&](std::int64_t) {
+                    const lorvex::neighbourhood h = around();
+                    p += static_cast<double>(inc);
+                    return h;
+                },
+                [&](std::int64_t, float v) { y = lorvex::lowpass::step(c, m, v); });
+            out[k] = y;
         }
-        out[k] = y;
     }
     x->x_x1 = m.x1;
     x->x_x2 = m.x2;

@@ -302,7 +302,8 @@ TEST(Wavlim, UpsampleStepsAndDesignsAtTheRaisedRate)
     s.array("t", t);
     int fs = signal_of(s, "freq", freq);
     const std::vector<std::pair<std::string, std::string>> runs = {
-        {"x3", "upsample 3"}, {"x2", "upsample 2.9"}, {"zero", "upsample 0"},
+        {"x3", "upsample 3"}, {"x2", "upsample 2.9"}, {"x4", "upsample 4"}, {"x5", "upsample 5"},
+        {"zero", "upsample 0"},
         {"neg", "upsample -3"}, {"frac", "upsample 0.5"}, {"nan", "upsample @nan"}};
     for (const auto &[name, msg] : runs) {
         s.patch.connect(fs, 0, object(s, name, "wavlim~ t", n), 0);
@@ -314,7 +315,7 @@ TEST(Wavlim, UpsampleStepsAndDesignsAtTheRaisedRate)
     ASSERT_TRUE(r.clean()) << r.output();
     auto at = [&](int k) { return freq[static_cast<std::size_t>(k % block)]; };
     for (const auto &[name, msg] : runs) {
-        const int factor = name == "x3" ? 3 : name == "x2" ? 2 : 1;
+        const int factor = name[0] == 'x' ? name[1] - '0' : 1;
         Osc model{t, 128, false, factor, lp::design(2500, factor, rate)};
         EXPECT_EQ(differs(captured(r, name), model.run(at, n)), "") << msg;
     }

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "lorvex/cubic.hpp"
 #include "lorvex/wavetable.hpp"
@@ -102,6 +104,76 @@ TEST(Cubic, RoundsExactlyWhereItShould)
     // The comparison above would have caught either careless precision.
     EXPECT_GT(differs_float, 1000);
     EXPECT_GT(differs_double, 100);
+}
+
+TEST(Cubic, FourLanesGiveTheSameBits)
+{
+    std::mt19937 gen(3);
+    const float special[] = {0.0f, -0.0f, 1e-40f, -1e-42f, 1e-38f, 3e38f, -3e38f, INFINITY,
+        -INFINITY, NAN, 1.0f, -1.0f, 0.5f, 1e20f, -7e-20f};
+    std::uniform_real_distribution<float> point(-2.0f, 2.0f), frac(0.0f, 1.0f);
+    std::uniform_int_distribution<int> pick(0, 14), kind(0, 5);
+    auto draw = [&] { return kind(gen) == 0 ? special[pick(gen)] : point(gen); };
+    for (int k = 0; k < 100000; k++) {
+        float p[4][4], f[4];
+        for (int lane = 0; lane < 4; lane++) {
+            for (auto &q : p)
+                q[lane] = draw();
+            f[lane] = k % 97 == 0 ? special[pick(gen)] : frac(gen);
+        }
+        const lorvex::quad v = cubic(lorvex::quad{p[0][0], p[0][1], p[0][2], p[0][3]},
+            lorvex::quad{p[1][0], p[1][1], p[1][2], p[1][3]},
+            lorvex::quad{p[2][0], p[2][1], p[2][2], p[2][3]},
+            lorvex::quad{p[3][0], p[3][1], p[3][2], p[3][3]}, lorvex::quad{f[0], f[1], f[2], f[3]});
+        for (int lane = 0; lane < 4; lane++) {
+            const float one = cubic(p[0][lane], p[1][lane], p[2][lane], p[3][lane], f[lane]);
+            ASSERT_EQ(bits(v[lane]), bits(one))
+                << p[0][lane] << " " << p[1][lane] << " " << p[2][lane] << " " << p[3][lane]
+                << " " << f[lane];
+        }
+    }
+}
+
+// Reads and writes in order, four reads of a group before its writes, every
+// count (also those that are no multiple of four), the same values as one by one.
+TEST(Interpolate, OrderAndValues)
+{
+    for (int count = 0; count <= 11; count++) {
+        std::vector<float> signal(static_cast<std::size_t>(count));
+        for (int t = 0; t < count; t++)
+            signal[static_cast<std::size_t>(t)] = 0.1f * static_cast<float>(t) + 0.05f;
+        std::vector<std::string> log;
+        lorvex::interpolate(
+            count,
+            [&](std::int64_t t) {
+                log.push_back("r" + std::to_string(t));
+                // In place: the value read here is overwritten by write(t).
+                const float x = signal[static_cast<std::size_t>(t)];
+                return lorvex::neighbourhood{x, 2 * x, -x, 3, x};
+            },
+            [&](std::int64_t t, float v) {
+                log.push_back("w" + std::to_string(t));
+                signal[static_cast<std::size_t>(t)] = v;
+            });
+        std::vector<std::string> want;
+        int t = 0;
+        for (; t + 4 <= count; t += 4) {
+            for (int j = 0; j < 4; j++)
+                want.push_back("r" + std::to_string(t + j));
+            for (int j = 0; j < 4; j++)
+                want.push_back("w" + std::to_string(t + j));
+        }
+        for (; t < count; t++) {
+            want.push_back("r" + std::to_string(t));
+            want.push_back("w" + std::to_string(t));
+        }
+        EXPECT_EQ(log, want) << count;
+        for (int k = 0; k < count; k++) {
+            const float x = 0.1f * static_cast<float>(k) + 0.05f;
+            EXPECT_EQ(bits(signal[static_cast<std::size_t>(k)]), bits(cubic(x, 2 * x, -x, 3, x)))
+                << count << " " << k;
+        }
+    }
 }
 
 // ---- the fixed-point phase ------------------------------------------------
