@@ -30,17 +30,10 @@ LORVEX_EXPORT void peekcub_tilde_set(t_peekcub_tilde *x, t_symbol *s)
     garray_usedindsp(a);
 }
 
-static t_int *peekcub_tilde_perform(t_int *w)
+// One block: every index clipped to the readable range, then read.
+[[gnu::always_inline]] static inline void peekcub_tilde_block(
+    t_peekcub_tilde *x, const t_word *tab, const t_sample *in, t_sample *out, int n)
 {
-    auto *x = reinterpret_cast<t_peekcub_tilde *>(w[1]);
-    const auto *in = reinterpret_cast<const t_sample *>(w[2]);
-    auto *out = reinterpret_cast<t_sample *>(w[3]);
-    const int n = static_cast<int>(w[4]);
-    const t_word *tab = x->x_vec;
-    if (!tab) {
-        lorvex::silence(out, n);
-        return w + 5;
-    }
     const std::int32_t maxindex = x->x_npoints - 3;
     lorvex::interpolate(
         n,
@@ -62,14 +55,17 @@ static t_int *peekcub_tilde_perform(t_int *w)
                 a[-1].w_float, a[0].w_float, a[1].w_float, a[2].w_float, frac};
         },
         [&](std::int64_t k, float v) { out[k] = v; });
-    return w + 5;
+}
+
+static t_int *peekcub_tilde_perform(t_int *w)
+{
+    return lorvex::perform_table<t_peekcub_tilde>(w, peekcub_tilde_block);
 }
 
 static void peekcub_tilde_dsp(t_peekcub_tilde *x, t_signal **sp)
 {
     peekcub_tilde_set(x, x->x_arrayname);
-    dsp_add(peekcub_tilde_perform, 4, x, sp[0]->s_vec, sp[1]->s_vec,
-        static_cast<t_int>(sp[0]->s_n));
+    lorvex::add_perform(peekcub_tilde_perform, x, sp);
 }
 
 static void *peekcub_tilde_new(t_symbol *s)
@@ -88,12 +84,6 @@ static void peekcub_tilde_free(t_peekcub_tilde *)
 
 LORVEX_EXPORT void peekcub_tilde_setup(void)
 {
-    using lorvex::method;
-    peekcub_tilde_class = class_new(gensym("peekcub~"), lorvex::creator(peekcub_tilde_new),
-        method(peekcub_tilde_free), sizeof(t_peekcub_tilde), CLASS_DEFAULT, A_DEFSYM, A_NULL);
-    CLASS_MAINSIGNALIN(peekcub_tilde_class, t_peekcub_tilde, x_f);
-    class_addmethod(peekcub_tilde_class, method(peekcub_tilde_dsp), gensym("dsp"), A_CANT,
-        A_NULL);
-    class_addmethod(peekcub_tilde_class, method(peekcub_tilde_set), gensym("set"), A_SYMBOL,
-        A_NULL);
+    peekcub_tilde_class = lorvex::table_class<t_peekcub_tilde>("peekcub~", peekcub_tilde_new,
+        lorvex::method(peekcub_tilde_free), peekcub_tilde_dsp, peekcub_tilde_set);
 }

@@ -38,19 +38,7 @@ static t_class *wavlim_tilde_class;
 // (which the host cannot make today, but may report) is never read.
 LORVEX_EXPORT void wavlim_tilde_set(t_wavlim_tilde *x, t_symbol *s)
 {
-    x->x_arrayname = s;
-    int npoints = 0;
-    t_garray *a = lorvex::find_table(x, "wavlim~", s, &npoints, &x->x_vec);
-    if (!a)
-        return;
-    const int size = lorvex::wavetable::period(npoints);
-    if (size == 0)
-        x->x_vec = nullptr;
-    else {
-        x->x_fsize = static_cast<t_float>(size);
-        x->x_finvsize = static_cast<t_float>(1.0 / size);
-    }
-    garray_usedindsp(a);
+    lorvex::bind_oscillator(x, "wavlim~", s, lorvex::wavetable::period, [](int) {});
 }
 
 static void wavlim_tilde_install(t_wavlim_tilde *x, const lorvex::lowpass::coefficients &c)
@@ -88,30 +76,22 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
     x->x_phase = f;
 }
 
-static t_int *wavlim_tilde_perform(t_int *w)
+// One block: the interpolation steps, each through the filter, the output
+// the filter's last step for each sample.
+[[gnu::always_inline]] static inline void wavlim_tilde_block(
+    t_wavlim_tilde *x, const t_word *tab, const t_sample *in, t_sample *out, int n)
 {
     namespace wt = lorvex::wavetable;
-    auto *x = reinterpret_cast<t_wavlim_tilde *>(w[1]);
-    const auto *in = reinterpret_cast<const t_sample *>(w[2]);
-    auto *out = reinterpret_cast<t_sample *>(w[3]);
-    const int n = static_cast<int>(w[4]);
-    const t_word *tab = x->x_vec;
-    if (!tab) {
-        lorvex::silence(out, n);
-        return w + 5;
-    }
-    const auto mask = lorvex::trunc<std::uint32_t>(x->x_fsize - 1);
-    const float scale = x->x_fsize * x->x_conv;
+    wt::block b = wt::begin(x->x_fsize, x->x_conv, x->x_phase);
     const std::int32_t steps = x->x_upsample;
     const float factor = static_cast<float>(steps);
     const lorvex::lowpass::coefficients c{x->x_b0, x->x_b1, x->x_b2, x->x_a1, x->x_a2};
     lorvex::lowpass::memory m{x->x_x1, x->x_x2, x->x_y1, x->x_y2};
-    double p = wt::start(x->x_fsize, x->x_phase);
     // The table wraps: each of the four points is taken modulo the period.
     auto around = [&] {
-        const std::uint32_t i = wt::index(p);
-        return lorvex::neighbourhood{tab[i & mask].w_float, tab[(i + 1) & mask].w_float,
-            tab[(i + 2) & mask].w_float, tab[(i + 3) & mask].w_float, wt::fraction(p)};
+        const std::uint32_t i = wt::index(b.p);
+        return lorvex::neighbourhood{tab[i & b.mask].w_float, tab[(i + 1) & b.mask].w_float,
+            tab[(i + 2) & b.mask].w_float, tab[(i + 3) & b.mask].w_float, wt::fraction(b.p)};
     };
     if (steps == 1) {
         // Dividing by 1 changes no bits: the plain oscillator skips it.
@@ -119,7 +99,7 @@ static t_int *wavlim_tilde_perform(t_int *w)
             n,
             [&](std::int64_t k) {
                 const lorvex::neighbourhood h = around();
-                p += static_cast<double>(in[k] * scale);
+                b.p += static_cast<double>(in[k] * b.scale);
                 return h;
             },
             [&](std::int64_t k, float v) { out[k] = lorvex::lowpass::step(c, m, v); });
@@ -129,13 +109,13 @@ static t_int *wavlim_tilde_perform(t_int *w)
         const bool power = (steps & (steps - 1)) == 0;
         const float inverse = 1 / factor;
         for (int k = 0; k < n; k++) {
-            const float inc = (power ? in[k] * inverse : in[k] / factor) * scale;
+            const float inc = (power ? in[k] * inverse : in[k] / factor) * b.scale;
             float y = 0;
             lorvex::interpolate(
                 steps,
                 [&](std::int64_t) {
                     const lorvex::neighbourhood h = around();
-                    p += static_cast<double>(inc);
+                    b.p += static_cast<double>(inc);
                     return h;
                 },
                 [&](std::int64_t, float v) { y = lorvex::lowpass::step(c, m, v); });
@@ -146,8 +126,12 @@ static t_int *wavlim_tilde_perform(t_int *w)
     x->x_x2 = m.x2;
     x->x_y1 = m.y1;
     x->x_y2 = m.y2;
-    x->x_phase = wt::wrap(p, x->x_fsize, x->x_finvsize);
-    return w + 5;
+    x->x_phase = wt::wrap(b.p, x->x_fsize, x->x_finvsize);
+}
+
+static t_int *wavlim_tilde_perform(t_int *w)
+{
+    return lorvex::perform_table<t_wavlim_tilde>(w, wavlim_tilde_block);
 }
 
 // The coefficients depend on the rate: they are designed again only when it
@@ -160,21 +144,14 @@ static void wavlim_tilde_dsp(t_wavlim_tilde *x, t_signal **sp)
         x->x_conv = 1.0f / sp[0]->s_sr;
     }
     wavlim_tilde_set(x, x->x_arrayname);
-    dsp_add(wavlim_tilde_perform, 4, x, sp[0]->s_vec, sp[1]->s_vec,
-        static_cast<t_int>(sp[0]->s_n));
+    lorvex::add_perform(wavlim_tilde_perform, x, sp);
 }
 
 static void *wavlim_tilde_new(t_symbol *s)
 {
-    auto *x = lorvex::new_record<t_wavlim_tilde>(wavlim_tilde_class);
-    x->x_vec = nullptr;
-    x->x_fsize = 512;
-    x->x_arrayname = s;
-    x->x_finvsize = 1.0f / 512;
-    outlet_new(&x->x_obj, gensym("signal"));
-    inlet_new(&x->x_obj, &x->x_obj.ob_pd, &s_float, gensym("ft1"));
+    auto *x = lorvex::new_oscillator<t_wavlim_tilde>(wavlim_tilde_class, s);
     x->x_upsample = 1;
-    x->x_f = x->x_cutoff = x->x_sr = 0;
+    x->x_cutoff = x->x_sr = 0;
     wavlim_tilde_cutoff(x, 0);
     return x;
 }
@@ -182,13 +159,8 @@ static void *wavlim_tilde_new(t_symbol *s)
 LORVEX_EXPORT void wavlim_tilde_setup(void)
 {
     using lorvex::method;
-    wavlim_tilde_class = class_new(gensym("wavlim~"), lorvex::creator(wavlim_tilde_new),
-        nullptr, sizeof(t_wavlim_tilde), CLASS_DEFAULT, A_DEFSYM, A_NULL);
-    CLASS_MAINSIGNALIN(wavlim_tilde_class, t_wavlim_tilde, x_f);
-    class_addmethod(wavlim_tilde_class, method(wavlim_tilde_dsp), gensym("dsp"), A_CANT,
-        A_NULL);
-    class_addmethod(wavlim_tilde_class, method(wavlim_tilde_set), gensym("set"), A_SYMBOL,
-        A_NULL);
+    wavlim_tilde_class = lorvex::table_class<t_wavlim_tilde>(
+        "wavlim~", wavlim_tilde_new, nullptr, wavlim_tilde_dsp, wavlim_tilde_set);
     class_addmethod(wavlim_tilde_class, method(wavlim_tilde_cutoff), gensym("cutoff"),
         A_FLOAT, A_NULL);
     class_addmethod(wavlim_tilde_class, method(wavlim_tilde_upsample), gensym("upsample"),

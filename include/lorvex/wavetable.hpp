@@ -14,6 +14,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "lorvex/trunc.hpp"
+
 namespace lorvex::wavetable {
 
 inline constexpr double offset = 1572864.0; // 1.5 * 2^20
@@ -28,6 +30,20 @@ inline constexpr std::uint64_t offset_high = std::bit_cast<std::uint64_t>(offset
 constexpr double start(float fsize, double phase)
 {
     return offset + static_cast<double>(fsize) * phase;
+}
+
+// What one block of an oscillator over a period of `fsize` points works
+// with: the mask of the period, the step in points per sample for 1 Hz (at
+// `conv` = 1 / sample rate), and the running position.
+struct block {
+    std::uint32_t mask;
+    float scale;
+    double p;
+};
+
+constexpr block begin(float fsize, float conv, double phase)
+{
+    return {trunc<std::uint32_t>(fsize - 1), fsize * conv, start(fsize, phase)};
 }
 
 // The upper 32-bit word of P: the integer part of the position in its low
