@@ -37,7 +37,7 @@ LORVEX_EXPORT void peekcub_tilde_set(t_peekcub_tilde *x, t_symbol *s)
     const std::int32_t maxindex = x->x_npoints - 3;
     lorvex::interpolate(
         n,
-        [&](std::int64_t k) {
+        [&](std::int64_t k) LORVEX_INLINE {
             const float findex = in[k];
             std::int32_t index = lorvex::trunc(findex);
             float frac;
@@ -54,7 +54,7 @@ LORVEX_EXPORT void peekcub_tilde_set(t_peekcub_tilde *x, t_symbol *s)
             return lorvex::neighbourhood{
                 a[-1].w_float, a[0].w_float, a[1].w_float, a[2].w_float, frac};
         },
-        [&](std::int64_t k, float v) { out[k] = v; });
+        [&](std::int64_t k, float v) LORVEX_INLINE { out[k] = v; });
 }
 
 static t_int *peekcub_tilde_perform(t_int *w)

@@ -4,6 +4,10 @@
 
 #include "lorvex/plugin.hpp"
 
+// For the lambdas of a perform routine: inlined even when the compiler
+// thinks them large, as a call per sample would cost more than their work.
+#define LORVEX_INLINE __attribute__((always_inline))
+
 namespace lorvex {
 
 // Looks up the array `name` for the signal object `owner` of class `cls`

@@ -88,7 +88,7 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
     const lorvex::lowpass::coefficients c{x->x_b0, x->x_b1, x->x_b2, x->x_a1, x->x_a2};
     lorvex::lowpass::memory m{x->x_x1, x->x_x2, x->x_y1, x->x_y2};
     // The table wraps: each of the four points is taken modulo the period.
-    auto around = [&] {
+    auto around = [&]() LORVEX_INLINE {
         const std::uint32_t i = wt::index(b.p);
         return lorvex::neighbourhood{tab[i & b.mask].w_float, tab[(i + 1) & b.mask].w_float,
             tab[(i + 2) & b.mask].w_float, tab[(i + 3) & b.mask].w_float, wt::fraction(b.p)};
@@ -97,29 +97,48 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
         // Dividing by 1 changes no bits: the plain oscillator skips it.
         lorvex::interpolate(
             n,
-            [&](std::int64_t k) {
+            [&](std::int64_t k) LORVEX_INLINE {
                 const lorvex::neighbourhood h = around();
                 b.p += static_cast<double>(in[k] * b.scale);
                 return h;
             },
-            [&](std::int64_t k, float v) { out[k] = lorvex::lowpass::step(c, m, v); });
+            [&](std::int64_t k, float v) LORVEX_INLINE { out[k] = lorvex::lowpass::step(c, m, v); });
     } else {
-        // A power of two divides exactly as its inverse multiplies: the
-        // common factors skip the division.
-        const bool power = (steps & (steps - 1)) == 0;
-        const float inverse = 1 / factor;
-        for (int k = 0; k < n; k++) {
-            const float inc = (power ? in[k] * inverse : in[k] / factor) * b.scale;
-            float y = 0;
+        // One stream of n * steps interpolations, four at a time across
+        // samples: each sample's input sets the step of its interpolations,
+        // and its output is the filter's last.
+        auto stream = [&](auto per_step) LORVEX_INLINE {
+            std::int64_t read_k = 0, write_k = 0;
+            std::int32_t read_r = 0, write_r = 0;
+            float inc = 0;
             lorvex::interpolate(
-                steps,
-                [&](std::int64_t) {
+                static_cast<std::int64_t>(n) * steps,
+                [&](std::int64_t) LORVEX_INLINE {
+                    if (read_r == 0)
+                        inc = per_step(in[read_k]) * b.scale;
                     const lorvex::neighbourhood h = around();
                     b.p += static_cast<double>(inc);
+                    if (++read_r == steps) {
+                        read_r = 0;
+                        read_k++;
+                    }
                     return h;
                 },
-                [&](std::int64_t, float v) { y = lorvex::lowpass::step(c, m, v); });
-            out[k] = y;
+                [&](std::int64_t, float v) LORVEX_INLINE {
+                    const float y = lorvex::lowpass::step(c, m, v);
+                    if (++write_r == steps) {
+                        write_r = 0;
+                        out[write_k++] = y;
+                    }
+                });
+        };
+        // A power of two divides exactly as its inverse multiplies: the
+        // common factors skip the division.
+        if ((steps & (steps - 1)) == 0) {
+            const float inverse = 1 / factor;
+            stream([inverse](float f) LORVEX_INLINE { return f * inverse; });
+        } else {
+            stream([factor](float f) LORVEX_INLINE { return f / factor; });
         }
     }
     x->x_x1 = m.x1;
