@@ -102,7 +102,9 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
                 b.p += static_cast<double>(in[k] * b.scale);
                 return h;
             },
-            [&](std::int64_t k, float v) LORVEX_INLINE { out[k] = lorvex::lowpass::step(c, m, v); });
+            [&](std::int64_t k, float v) LORVEX_INLINE {
+                out[k] = lorvex::lowpass::step(c, m, v);
+            });
     } else {
         // One stream of n * steps interpolations, four at a time across
         // samples: each sample's input sets the step of its interpolations,

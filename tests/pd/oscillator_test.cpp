@@ -68,7 +68,8 @@ struct Osc {
                 for (int r = 0; r < factor; r++) {
                     const double pos = p - offset;
                     const double whole = std::floor(pos);
-                    const auto i = static_cast<std::int64_t>(whole - size * std::floor(whole / size));
+                    const auto i =
+                        static_cast<std::int64_t>(whole - size * std::floor(whole / size));
                     const float v = lorvex::cubic(point(i), point(i + 1), point(i + 2),
                         point(i + 3), static_cast<float>(pos - whole));
                     y = guard ? v : lp::step(c, m, v);
@@ -214,6 +215,7 @@ TEST(Wavlim, FollowsTheFrequencySampleBySample)
     s.dsp(true).wait(20);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
     auto at = [&](int k) { return freq[static_cast<std::size_t>(k % block)]; };
     EXPECT_EQ(differs(captured(r, "o"), Osc{t, 256}.run(at, 6 * block)), "");
 }
@@ -233,6 +235,7 @@ TEST(Wavlim, PhaseInletSetsThePositionOfTheNextBlock)
     s.send("o-ph 0.25").send("o-cap bang").wait(20);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
     EXPECT_EQ(captured(r, "half"), floats(block, 0.5625f));
     EXPECT_EQ(captured(r, "quarter"), floats(block, 0.2265625f));
     Osc from_quarter{t, 512};
@@ -247,17 +250,18 @@ TEST(Wavlim, TinyTables)
 {
     Scenario s;
     s.array("one", {0.75f}).array("two", {1, -1}).array("three", {2, 4, 8});
-    object(s, "one", "wavlim~ one", 2 * block);
-    object(s, "two", "wavlim~ two", 2 * block);
-    object(s, "three", "wavlim~ three", 2 * block);
-    s.send("one 5000").send("two 3000").send("three -700").dsp(true).wait(10);
+    object(s, "o1", "wavlim~ one", 2 * block);
+    object(s, "o2", "wavlim~ two", 2 * block);
+    object(s, "o3", "wavlim~ three", 2 * block);
+    s.send("o1 5000").send("o2 3000").send("o3 -700").dsp(true).wait(10);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
     // One point: every read returns it.
-    EXPECT_EQ(captured(r, "one"), floats(2 * block, 0.75f));
-    EXPECT_EQ(differs(captured(r, "two"), Osc{{1, -1}, 2}.run(3000, 2 * block)), "");
+    EXPECT_EQ(captured(r, "o1"), floats(2 * block, 0.75f));
+    EXPECT_EQ(differs(captured(r, "o2"), Osc{{1, -1}, 2}.run(3000, 2 * block)), "");
     // Three points play the first two.
-    EXPECT_EQ(differs(captured(r, "three"), Osc{{2, 4, 8}, 2}.run(-700, 2 * block)), "");
+    EXPECT_EQ(differs(captured(r, "o3"), Osc{{2, 4, 8}, 2}.run(-700, 2 * block)), "");
 }
 
 TEST(Wavlim, CutoffIsDesignedAtTheFirstStart)
@@ -275,6 +279,7 @@ TEST(Wavlim, CutoffIsDesignedAtTheFirstStart)
     s.dsp(true).wait(10).send("late cutoff 1000").send("late-cap bang").wait(10);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
 
     const lp::coefficients designed = lp::design(1000, 1, rate);
     floats c1000 = captured(r, "c1000");
@@ -313,6 +318,7 @@ TEST(Wavlim, UpsampleStepsAndDesignsAtTheRaisedRate)
     s.dsp(true).wait(20);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
     auto at = [&](int k) { return freq[static_cast<std::size_t>(k % block)]; };
     for (const auto &[name, msg] : runs) {
         const int factor = name[0] == 'x' ? name[1] - '0' : 1;
@@ -335,6 +341,7 @@ TEST(Wavlim, CutoffZeroGivesBackTheInterpolatedValue)
     s.send("o cutoff 0").send("nan cutoff 0").send("o-cap bang").send("nan-cap bang").wait(10);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
     // The phase is kept to 32 bits of the period at the end of the first
     // block; from then on the value stands still.
     Osc still{t, 64};
@@ -443,6 +450,7 @@ TEST(Wavcub, PlaysAcrossBlocksWithGuardPoints)
     s.dsp(true).wait(20);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
     for (const auto &[name, f] : runs)
         EXPECT_EQ(differs(captured(r, name), Osc{t, 512, true}.run(f, n)), "") << name;
     auto at = [&](int k) { return freq[static_cast<std::size_t>(k % block)]; };
@@ -465,6 +473,7 @@ TEST(Wavcub, PeriodOneAndThePhaseInlet)
     s.send("o-ph 0.75").send("o-cap bang").wait(10);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
     EXPECT_EQ(captured(r, "half"), floats(block, 0.5625f));
     EXPECT_EQ(captured(r, "quarter"), floats(block, 0.2265625f));
     // Period 1: every sample reads points 0 to 3, along the curve between 1 and 2.
@@ -543,6 +552,7 @@ TEST(Peekcub, ClipsTheIndexToTheReadableRange)
     s.dsp(true).wait(5);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
     floats want;
     for (int rep = 0; rep < 2; rep++)
         for (float i : index)
@@ -572,6 +582,7 @@ TEST(Peekcub, KnownValuesAndTheSmallestArray)
     s.dsp(true).wait(3);
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
     floats bump = captured(r, "o-bump");
     ASSERT_EQ(bump.size(), static_cast<std::size_t>(block)) << r.output();
     EXPECT_EQ(bump[0], 0.2265625f);

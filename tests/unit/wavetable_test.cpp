@@ -245,7 +245,8 @@ TEST(Phase, AgreesWithFloorAndModulo)
 
 TEST(Phase, AnythingWrapsToACycle)
 {
-    for (double p : {double(NAN), -double(NAN), double(INFINITY), -double(INFINITY), 1e300, -1e300, 0.0, -0.0, 1e-310, 5e15}) {
+    const double nan = NAN, inf = INFINITY;
+    for (double p : {nan, -nan, inf, -inf, 1e300, -1e300, 0.0, -0.0, 1e-310, 5e15}) {
         for (float size : {1.0f, 8.0f, 512.0f, 1048576.0f}) {
             double ph = wt::wrap(p, size, 1 / size);
             EXPECT_GE(ph, 0.0) << p << " " << size;
