@@ -33,11 +33,11 @@ osc_patch() {
     echo "#X obj 10 250 print $label;"
     echo "#X msg 200 250 \\; pd quit;"
     i=0
-    while [ "$i" -lt "$INSTANCES" ]; do
-      [ -n "$box" ] && echo "#X obj 400 $((10 + i * 8)) $box;"
+    while [ -n "$box" ] && [ "$i" -lt "$INSTANCES" ]; do
+      echo "#X obj 400 $((10 + i * 8)) $box;"
       i=$((i + 1))
     done
-    [ -n "$msg" ] && echo "#X msg 300 10 $msg;"
+    if [ -n "$msg" ]; then echo "#X msg 300 10 $msg;"; fi
     # [t b b b] fires right to left. At load: the instances' message, then
     # the table and DSP, then the clocks. At the end: elapsed time, then quit.
     echo "#X connect 1 0 2 0;"
@@ -51,12 +51,12 @@ osc_patch() {
     echo "#X connect 7 0 10 0;"
     echo "#X connect 9 0 11 0;"
     i=0
-    while [ "$i" -lt "$INSTANCES" ] && [ -n "$box" ]; do
+    while [ -n "$box" ] && [ "$i" -lt "$INSTANCES" ]; do
       echo "#X connect 3 0 $((12 + i)) 0;"
-      [ -n "$msg" ] && echo "#X connect $((12 + INSTANCES)) 0 $((12 + i)) 0;"
+      if [ -n "$msg" ]; then echo "#X connect $((12 + INSTANCES)) 0 $((12 + i)) 0;"; fi
       i=$((i + 1))
     done
-    [ -n "$msg" ] && echo "#X connect 5 2 $((12 + INSTANCES)) 0;"
+    if [ -n "$msg" ]; then echo "#X connect 5 2 $((12 + INSTANCES)) 0;"; fi
   } > "$file"
 }
 
