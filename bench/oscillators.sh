@@ -32,17 +32,15 @@ osc_patch() {
     echo "#X obj 200 220 t b b;"
     echo "#X obj 10 250 print $label;"
     echo "#X msg 200 250 \\; pd quit;"
-    i=0
-    while [ -n "$box" ] && [ "$i" -lt "$INSTANCES" ]; do
-      echo "#X obj 400 $((10 + i * 8)) $box;"
-      i=$((i + 1))
-    done
-    if [ -n "$msg" ]; then echo "#X msg 300 10 $msg;"; fi
+    # Box 12: the message every instance gets at load ("set" when none is
+    # asked for, which every class here takes and which changes nothing).
+    echo "#X msg 300 10 ${msg:-set bench-table};"
     # [t b b b] fires right to left. At load: the instances' message, then
     # the table and DSP, then the clocks. At the end: elapsed time, then quit.
     echo "#X connect 1 0 2 0;"
     echo "#X connect 2 0 3 0;"
     echo "#X connect 4 0 5 0;"
+    echo "#X connect 5 2 12 0;"
     echo "#X connect 5 1 6 0;"
     echo "#X connect 5 0 7 0;"
     echo "#X connect 5 0 8 0;"
@@ -50,13 +48,14 @@ osc_patch() {
     echo "#X connect 9 1 7 1;"
     echo "#X connect 7 0 10 0;"
     echo "#X connect 9 0 11 0;"
+    # The instances, boxes 13 on, each fed by the driver and the message.
     i=0
     while [ -n "$box" ] && [ "$i" -lt "$INSTANCES" ]; do
-      echo "#X connect 3 0 $((12 + i)) 0;"
-      if [ -n "$msg" ]; then echo "#X connect $((12 + INSTANCES)) 0 $((12 + i)) 0;"; fi
+      echo "#X obj 400 $((10 + i * 8)) $box;"
+      echo "#X connect 3 0 $((13 + i)) 0;"
+      echo "#X connect 12 0 $((13 + i)) 0;"
       i=$((i + 1))
     done
-    if [ -n "$msg" ]; then echo "#X connect 5 2 $((12 + INSTANCES)) 0;"; fi
   } > "$file"
 }
 
