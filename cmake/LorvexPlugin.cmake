@@ -36,6 +36,10 @@ function(lorvex_plugin class source)
   target_link_libraries(${target} PRIVATE lorvex_options ${P_LIBS})
   # Nothing may unwind into Pd's C frames.
   target_compile_options(${target} PRIVATE -fno-exceptions)
+  # Perform routines call no library functions: no loop becomes memset or memcpy.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -fno-tree-loop-distribute-patterns)
+  endif()
   lorvex_hide(${target})
   set_target_properties(${target} PROPERTIES
     PREFIX "" SUFFIX ".pd_linux" OUTPUT_NAME "${class}"
