@@ -668,6 +668,38 @@ TEST_P(Stream, BlockSizeChangeRestartsTheFrame)
     EXPECT_EQ(summary(lines)["gaps"], 0);
 }
 
+// A refused block size leaves the object out of the chain; when a usable one
+// (even the old one) returns, the frame left unfinished is dropped, not
+// completed with blocks from much later.
+TEST_P(Stream, RefusedBlockSizeDropsTheFrameInProgress)
+{
+    auto wav = std::filesystem::temp_directory_path() /
+               ("lorvex-refused-" + std::to_string(getpid()) + std::to_string(static_cast<int>(GetParam())) + ".wav");
+    Receiver rx({"-p", "0", "-v", "-o", wav.string()});
+    Blocked b(GetParam(), 64);
+    int rebuild = b.sub->msg("; pd dsp 1");
+    // 8 blocks into frame 3: one block of 2048 (refused), then back to 64.
+    at_block(*b.sub, b.blocks, 40, b.block, "set 2048");
+    at_block(*b.sub, b.blocks, 40, rebuild, "bang");
+    at_block(*b.sub, b.blocks, 41, b.block, "set 64");
+    at_block(*b.sub, b.blocks, 41, rebuild, "bang");
+    at_block(*b.sub, b.blocks, 41 + 32, b.sender, "disconnect");
+    b.s.send(connect_to(rx.port())).wait(600);
+    Result r = b.s.run();
+    ASSERT_TRUE(clean(r)) << r.output();
+    EXPECT_EQ(r.count("strimo~: signal vector size too large"), 1u) << r.output();
+    ASSERT_TRUE(rx.wait_for_line("connection closed")) << joined(rx.finish());
+    strings lines = rx.finish();
+    auto frames = ramp_frames(wav);
+    std::filesystem::remove(wav);
+    ASSERT_EQ(frames.size(), 4u) << joined(lines);
+    const float first[] = {1, 1025, 4609, 5633};
+    for (std::size_t f = 0; f < 4; f++) {
+        EXPECT_EQ(frames[f][0], first[f]) << "frame " << f + 1;
+        EXPECT_TRUE(consecutive(frames[f])) << "frame " << f + 1;
+    }
+}
+
 // ---- channels and datagrams -------------------------------------------------
 
 // Channels 0: every frame is a header alone, over TCP and over UDP alike.
