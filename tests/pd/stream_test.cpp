@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
@@ -598,27 +599,41 @@ bool consecutive(const std::vector<float> &v)
     return true;
 }
 
+// Streams the ramp of a Blocked scenario (with the block-timed messages that
+// `setup` adds) into a WAV file, and checks that the frames received start at
+// the ramp values `first` and that each holds consecutive values: no partial
+// frame was sent and none was completed with blocks from elsewhere.
+void expect_ramp_frames(Build build, int block_size, const std::function<void(Blocked &)> &setup,
+    const std::vector<float> &first, Result &r)
+{
+    auto wav = std::filesystem::temp_directory_path() /
+               ("lorvex-ramp-" + std::to_string(getpid()) + "-" + std::to_string(block_size) + "-" +
+                   std::to_string(static_cast<int>(build)) + ".wav");
+    Receiver rx({"-p", "0", "-o", wav.string()});
+    Blocked b(build, block_size);
+    setup(b);
+    b.s.send(connect_to(rx.port())).wait(600);
+    r = b.s.run();
+    ASSERT_TRUE(clean(r)) << r.output();
+    ASSERT_TRUE(rx.wait_for_line("connection closed")) << joined(rx.finish());
+    strings lines = rx.finish();
+    auto frames = ramp_frames(wav);
+    std::filesystem::remove(wav);
+    ASSERT_EQ(frames.size(), first.size()) << block_size << "\n" << joined(lines);
+    for (std::size_t f = 0; f < frames.size(); f++) {
+        EXPECT_EQ(frames[f][0], first[f]) << block_size << ": frame " << f + 1;
+        EXPECT_TRUE(consecutive(frames[f])) << block_size << ": frame " << f + 1;
+    }
+}
+
 TEST_P(Stream, BlockSizesThatDivideTheFrame)
 {
     for (int size : {64, 1024}) {
-        auto wav = std::filesystem::temp_directory_path() /
-                   ("lorvex-blocks-" + std::to_string(getpid()) + "-" + std::to_string(size) + ".wav");
-        Receiver rx({"-p", "0", "-v", "-o", wav.string()});
-        Blocked b(GetParam(), size);
+        Result r;
         // Eight frames, then disconnect.
-        at_block(*b.sub, b.blocks, 8 * 1024 / size, b.sender, "disconnect");
-        b.s.send(connect_to(rx.port())).wait(600);
-        Result r = b.s.run();
-        ASSERT_TRUE(clean(r)) << r.output();
-        ASSERT_TRUE(rx.wait_for_line("connection closed")) << joined(rx.finish());
-        rx.finish();
-        auto frames = ramp_frames(wav);
-        std::filesystem::remove(wav);
-        ASSERT_EQ(frames.size(), 8u) << size;
-        for (std::size_t f = 0; f < frames.size(); f++) {
-            EXPECT_EQ(frames[f][0], static_cast<float>(f * 1024 + 1)) << size << " frame " << f;
-            EXPECT_TRUE(consecutive(frames[f])) << size << " frame " << f;
-        }
+        expect_ramp_frames(GetParam(), size, [size](Blocked &b) {
+            at_block(*b.sub, b.blocks, 8 * 1024 / size, b.sender, "disconnect");
+        }, {1, 1025, 2049, 3073, 4097, 5121, 6145, 7169}, r);
     }
 }
 
@@ -643,29 +658,14 @@ TEST_P(Stream, BlockSizesThatDoNotDivideTheFrameAreRefused)
 // far: the next frame starts afresh with the new blocks, nothing partial is sent.
 TEST_P(Stream, BlockSizeChangeRestartsTheFrame)
 {
-    auto wav = std::filesystem::temp_directory_path() /
-               ("lorvex-reblock-" + std::to_string(getpid()) + std::to_string(static_cast<int>(GetParam())) + ".wav");
-    Receiver rx({"-p", "0", "-v", "-o", wav.string()});
-    Blocked b(GetParam(), 64);
+    Result r;
     // After block 40, 8 blocks into frame 3; then 32 blocks of 128 make frames 3 to 6.
-    at_block(*b.sub, b.blocks, 40, b.block, "set 128");
-    int rebuild = b.sub->msg("; pd dsp 1");
-    at_block(*b.sub, b.blocks, 40, rebuild, "bang");
-    at_block(*b.sub, b.blocks, 72, b.sender, "disconnect");
-    b.s.send(connect_to(rx.port())).wait(600);
-    Result r = b.s.run();
-    ASSERT_TRUE(clean(r)) << r.output();
-    ASSERT_TRUE(rx.wait_for_line("connection closed")) << joined(rx.finish());
-    strings lines = rx.finish();
-    auto frames = ramp_frames(wav);
-    std::filesystem::remove(wav);
-    ASSERT_EQ(frames.size(), 6u) << joined(lines);
-    const float first[] = {1, 1025, 2561, 3585, 4609, 5633};
-    for (std::size_t f = 0; f < 6; f++) {
-        EXPECT_EQ(frames[f][0], first[f]) << "frame " << f + 1;
-        EXPECT_TRUE(consecutive(frames[f])) << "frame " << f + 1;
-    }
-    EXPECT_EQ(summary(lines)["gaps"], 0);
+    expect_ramp_frames(GetParam(), 64, [](Blocked &b) {
+        int rebuild = b.sub->msg("; pd dsp 1");
+        at_block(*b.sub, b.blocks, 40, b.block, "set 128");
+        at_block(*b.sub, b.blocks, 40, rebuild, "bang");
+        at_block(*b.sub, b.blocks, 72, b.sender, "disconnect");
+    }, {1, 1025, 2561, 3585, 4609, 5633}, r);
 }
 
 // A refused block size leaves the object out of the chain; when a usable one
@@ -673,31 +673,17 @@ TEST_P(Stream, BlockSizeChangeRestartsTheFrame)
 // completed with blocks from much later.
 TEST_P(Stream, RefusedBlockSizeDropsTheFrameInProgress)
 {
-    auto wav = std::filesystem::temp_directory_path() /
-               ("lorvex-refused-" + std::to_string(getpid()) + std::to_string(static_cast<int>(GetParam())) + ".wav");
-    Receiver rx({"-p", "0", "-v", "-o", wav.string()});
-    Blocked b(GetParam(), 64);
-    int rebuild = b.sub->msg("; pd dsp 1");
+    Result r;
     // 8 blocks into frame 3: one block of 2048 (refused), then back to 64.
-    at_block(*b.sub, b.blocks, 40, b.block, "set 2048");
-    at_block(*b.sub, b.blocks, 40, rebuild, "bang");
-    at_block(*b.sub, b.blocks, 41, b.block, "set 64");
-    at_block(*b.sub, b.blocks, 41, rebuild, "bang");
-    at_block(*b.sub, b.blocks, 41 + 32, b.sender, "disconnect");
-    b.s.send(connect_to(rx.port())).wait(600);
-    Result r = b.s.run();
-    ASSERT_TRUE(clean(r)) << r.output();
+    expect_ramp_frames(GetParam(), 64, [](Blocked &b) {
+        int rebuild = b.sub->msg("; pd dsp 1");
+        at_block(*b.sub, b.blocks, 40, b.block, "set 2048");
+        at_block(*b.sub, b.blocks, 40, rebuild, "bang");
+        at_block(*b.sub, b.blocks, 41, b.block, "set 64");
+        at_block(*b.sub, b.blocks, 41, rebuild, "bang");
+        at_block(*b.sub, b.blocks, 41 + 32, b.sender, "disconnect");
+    }, {1, 1025, 4609, 5633}, r);
     EXPECT_EQ(r.count("strimo~: signal vector size too large"), 1u) << r.output();
-    ASSERT_TRUE(rx.wait_for_line("connection closed")) << joined(rx.finish());
-    strings lines = rx.finish();
-    auto frames = ramp_frames(wav);
-    std::filesystem::remove(wav);
-    ASSERT_EQ(frames.size(), 4u) << joined(lines);
-    const float first[] = {1, 1025, 4609, 5633};
-    for (std::size_t f = 0; f < 4; f++) {
-        EXPECT_EQ(frames[f][0], first[f]) << "frame " << f + 1;
-        EXPECT_TRUE(consecutive(frames[f])) << "frame " << f + 1;
-    }
 }
 
 // ---- channels and datagrams -------------------------------------------------
