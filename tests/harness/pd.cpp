@@ -374,6 +374,12 @@ Scenario &Scenario::abstraction(std::string_view name, const Canvas &c)
     return file(std::string(name) + ".pd", c.text());
 }
 
+Scenario &Scenario::on_line(std::function<void(const std::string &)> f)
+{
+    on_line_ = std::move(f);
+    return *this;
+}
+
 Result Scenario::run()
 {
     // The script runs from a [qlist] started at load time; its boxes come
@@ -403,7 +409,8 @@ Result Scenario::run()
         auto s = sanitizer_env();
         env.insert(env.begin(), s.begin(), s.end());
     }
-    return run_process(pd_command(patch_path(), batch_, sanitized_, flags_), env, dir_, timeout_);
+    return run_process(pd_command(patch_path(), batch_, sanitized_, flags_), env, dir_, timeout_,
+        on_line_);
 }
 
 // ---- processes ------------------------------------------------------------
@@ -436,7 +443,8 @@ std::vector<std::pair<std::string, std::optional<std::string>>> sanitizer_env()
 
 Result run_process(const std::vector<std::string> &argv,
     const std::vector<std::pair<std::string, std::optional<std::string>>> &env,
-    const fs::path &cwd, double timeout_seconds)
+    const fs::path &cwd, double timeout_seconds,
+    const std::function<void(const std::string &)> &on_line)
 {
     Result r;
     int fds[2];
@@ -467,6 +475,7 @@ Result run_process(const std::vector<std::string> &argv,
     auto deadline = std::chrono::steady_clock::now() +
                     std::chrono::milliseconds(static_cast<long>(timeout_seconds * 1000));
     std::string buf;
+    std::size_t seen = 0;   // what on_line has been shown
     char chunk[65536];
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -490,6 +499,10 @@ Result run_process(const std::vector<std::string> &argv,
         if (n <= 0)
             break;
         buf.append(chunk, static_cast<std::size_t>(n));
+        for (std::size_t nl; on_line && (nl = buf.find('\n', seen)) != std::string::npos;) {
+            on_line(buf.substr(seen, nl - seen));
+            seen = nl + 1;
+        }
     }
     close(fds[0]);
     int status = 0;

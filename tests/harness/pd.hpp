@@ -13,6 +13,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -126,6 +127,8 @@ public:
     // Extra files beside the patch (abstractions, data), relative to dir().
     Scenario &file(std::string_view name, std::string_view content);
     Scenario &abstraction(std::string_view name, const Canvas &c);
+    // Called with each line Pd prints, as it prints it (to act while Pd runs).
+    Scenario &on_line(std::function<void(const std::string &)> f);
 
     std::filesystem::path dir() const { return dir_; }
     std::filesystem::path patch_path() const { return dir_ / "main.pd"; }
@@ -142,13 +145,16 @@ private:
     bool sanitized_ = false;
     bool quit_ = true;
     double timeout_ = 30;
+    std::function<void(const std::string &)> on_line_;
 };
 
 // Runs a program with arguments and environment changes, capturing its output
-// (stdout and stderr together) line by line, killed after the timeout.
+// (stdout and stderr together) line by line, killed after the timeout;
+// on_line, if given, sees each line as it arrives.
 Result run_process(const std::vector<std::string> &argv,
     const std::vector<std::pair<std::string, std::optional<std::string>>> &env,
-    const std::filesystem::path &cwd, double timeout_seconds);
+    const std::filesystem::path &cwd, double timeout_seconds,
+    const std::function<void(const std::string &)> &on_line = {});
 
 // Pd's command line for a headless run of `patch`.
 std::vector<std::string> pd_command(const std::filesystem::path &patch, bool batch,
