@@ -17,7 +17,7 @@ struct t_plug_roster {
     t_outlet *x_outlet_outputs;
     char x_pattern[buf_size];
     char *x_buf;
-    t_atom *x_atoms;
+    t_atom *x_atoms; // kept for the record's layout: lists are built on the stack
 };
 
 static jack_client_t *plug_roster_client;
@@ -32,18 +32,23 @@ static void plug_roster_copy(char *dst, const char *src, std::size_t len, std::s
     dst[len] = 0;
 }
 
-static void plug_roster_query(t_plug_roster *x, unsigned long flags, t_outlet *out)
+// Each list is built on the stack: a receiver may ask this object again
+// while the list is still on its way to the receivers after it, and that
+// request must not rewrite what they are handed.
+static void plug_roster_query(t_plug_roster *x, const char *pattern, unsigned long flags,
+    t_outlet *out)
 {
-    const char **ports = jack_get_ports(plug_roster_client, x->x_pattern, nullptr, flags);
+    const char **ports = jack_get_ports(plug_roster_client, pattern, nullptr, flags);
     for (const char **p = ports; p && *p; p++) {
         const char *colon = std::strchr(*p, ':');
         if (!colon)
             continue;
         // A client name longer than the scratch buffer is cut, never overflowed.
         plug_roster_copy(x->x_buf, *p, static_cast<std::size_t>(colon - *p), buf_size);
-        SETSYMBOL(&x->x_atoms[0], gensym(x->x_buf));
-        SETSYMBOL(&x->x_atoms[1], gensym(colon + 1));
-        outlet_list(out, &s_list, 2, x->x_atoms);
+        t_atom list[2];
+        SETSYMBOL(&list[0], gensym(x->x_buf));
+        SETSYMBOL(&list[1], gensym(colon + 1));
+        outlet_list(out, &s_list, 2, list);
     }
     std::free(ports);
 }
@@ -55,6 +60,7 @@ static void plug_roster_anything(t_plug_roster *x, t_symbol *s, int argc, t_atom
         return;
     unsigned long flags = 0;
     bool have_pattern = false;
+    x->x_pattern[0] = 0;
     if (s != &s_bang) {
         if (!std::strcmp(s->s_name, "physical"))
             flags = JackPortIsPhysical;
@@ -84,8 +90,12 @@ static void plug_roster_anything(t_plug_roster *x, t_symbol *s, int argc, t_atom
             }
         }
     }
-    plug_roster_query(x, flags | JackPortIsOutput, x->x_outlet_outputs);
-    plug_roster_query(x, flags | JackPortIsInput, x->x_outlet_inputs);
+    // The request goes on with its own copy of the pattern: a request made
+    // from one of its lists sets and empties x_pattern in between.
+    char pattern[buf_size];
+    std::memcpy(pattern, x->x_pattern, buf_size);
+    plug_roster_query(x, pattern, flags | JackPortIsOutput, x->x_outlet_outputs);
+    plug_roster_query(x, pattern, flags | JackPortIsInput, x->x_outlet_inputs);
     x->x_pattern[0] = 0;
 }
 
@@ -94,14 +104,12 @@ static void *plug_roster_new(void)
     auto *x = lorvex::new_record<t_plug_roster>(plug_roster_class);
     x->x_outlet_outputs = outlet_new(&x->x_obj, &s_list);
     x->x_outlet_inputs = outlet_new(&x->x_obj, &s_list);
-    x->x_atoms = static_cast<t_atom *>(getbytes(3 * sizeof(t_atom)));
     x->x_buf = static_cast<char *>(getbytes(buf_size));
     return x;
 }
 
 static void plug_roster_free(t_plug_roster *x)
 {
-    freebytes(x->x_atoms, 3 * sizeof(t_atom));
     freebytes(x->x_buf, buf_size);
 }
 

@@ -249,10 +249,10 @@ int main(int argc, char **argv)
     if (command == "print") {
         const std::int64_t first = numbers.empty() ? 0 : numbers[0];
         const std::int64_t count = numbers.size() < 2 ? b.floats - first : numbers[1];
+        // Said without adding first and count: both may be as large as a long.
         if (first > b.floats || count > b.floats - first)
-            return fail("positions " + std::to_string(first) + " to " +
-                        std::to_string(first + count - 1) + " lie outside the block of " +
-                        std::to_string(b.floats) + " floats");
+            return fail(std::to_string(count) + " floats from position " + std::to_string(first) +
+                        " do not fit in a block of " + std::to_string(b.floats) + " floats");
         print_floats(b.data + first, count);
     } else if (command == "write") {
         return write_values(b, pos, std::vector<std::string>(args.begin() + 4, args.end()));

@@ -252,6 +252,40 @@ TEST_F(WithServer, OverlongWordsAreCutNotOverflowed)
     EXPECT_TRUE(r.printed("in").empty());
 }
 
+// The first port listed makes the patch ask the same object for every port
+// before the rest of the first request has gone out. The request under way
+// keeps its pattern, and every receiver of a list gets that list.
+TEST_F(WithServer, AskingAgainFromAnAnswerLeavesTheFirstRequestAlone)
+{
+    Scenario s;
+    use_server(s, server->name());
+    int o = s.patch.obj("plug-roster");
+    s.patch.receive("o", o);
+    int once = s.patch.obj("spigot 1");
+    int then = s.patch.obj("t b b");
+    int shut = s.patch.msg("0");
+    int again = s.patch.msg("bang");
+    s.patch.connect(o, 0, once, 0);
+    s.patch.print(o, 0, "out");
+    s.patch.print(o, 1, "in");
+    s.patch.connect(once, 0, then, 0);
+    s.patch.connect(then, 1, shut, 0);
+    s.patch.connect(shut, 0, once, 1);
+    s.patch.connect(then, 0, again, 0);
+    s.patch.connect(again, 0, o, 0);
+    s.send("o ^system:");
+    Result r = s.run();
+    ASSERT_TRUE(r.clean()) << r.output();
+    // [print out] is connected after the spigot: it is handed the first list
+    // once the second request has been answered.
+    strings out = all_outputs;
+    out.insert(out.end(), {"list system capture_1", "list system capture_2"});
+    EXPECT_EQ(r.printed("out"), out);
+    strings in = all_inputs;
+    in.insert(in.end(), {"list system playback_1", "list system playback_2"});
+    EXPECT_EQ(r.printed("in"), in);
+}
+
 TEST_F(WithServer, HostileMessagesAndDeletionWithAServer)
 {
     Scenario s;

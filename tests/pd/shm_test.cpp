@@ -620,6 +620,11 @@ TEST(LorvexShm, RefusesWhatDoesNotFit)
     EXPECT_EQ(shm_tool({"write", k, "4", "0", "x"}).exit_code, 1);
     EXPECT_EQ(shm_tool({"print", k, "5"}).exit_code, 1);
     EXPECT_EQ(shm_tool({"print", k, "4", "3", "2"}).exit_code, 1);
+    // The largest numbers the tool accepts are refused with what was asked for.
+    Result huge = shm_tool({"print", k, "4", "2", "9223372036854775807"});
+    EXPECT_EQ(huge.exit_code, 1);
+    EXPECT_EQ(huge.lines, strings{"lorvex-shm: 9223372036854775807 floats from position 2 do not fit "
+                                  "in a block of 4 floats"});
     EXPECT_EQ(shm_tool({"print", k, "0", "1", "2"}).lines, (strings{"5", "6"}));
     EXPECT_EQ(shm_tool({"print", "0", "4"}).exit_code, 2);
     EXPECT_EQ(shm_tool({"print", k, "-4"}).exit_code, 2);
