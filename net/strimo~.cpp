@@ -7,6 +7,10 @@
 // polls from Pd's scheduler thread. Whichever of the two lets go of the attempt
 // last frees it, so the object may be deleted while its thread still waits in
 // connect(): the thread then closes its socket and frees the attempt alone.
+//
+// The same clock tells the patch of a connection lost in the perform routine:
+// sent from inside a DSP block, the 0 could make the patch stop DSP or change
+// the graph, freeing the signal chain Pd is still running.
 #include "lorvex/plugin.hpp"
 #include "lorvex/stream_frame.hpp"
 #include "lorvex/trunc.hpp"
@@ -77,7 +81,7 @@ struct t_strimo_tilde {
     t_tag x_tag;
     t_symbol *x_hostname;
     int x_portno;
-    int x_connectstate;
+    int x_connectstate;         // 1 from the announcement of a connection until that of its end
     unsigned char *x_cbuf;
     int x_cbufsize;
     int x_framesamples;
@@ -158,11 +162,21 @@ static void *strimo_tilde_child_connect(void *arg)
 
 // ---- methods ---------------------------------------------------------------
 
-// Runs on the scheduler thread while an attempt is under way: once the thread
-// has finished, reports what happened and takes the socket over.
+// Runs on the scheduler thread, between DSP blocks: announces a connection the
+// perform routine lost; else, while an attempt is under way, waits for its
+// thread to finish, then reports what happened and takes the socket over.
 static void strimo_tilde_notify(t_strimo_tilde *x)
 {
     pthread_mutex_lock(&x->x_mutex);
+    // One announcement per call: the patch may delete the object in answer to it.
+    if (x->x_fd == -1 && x->x_connectstate) {
+        x->x_connectstate = 0;
+        if (x->x_attempt)
+            clock_delay(x->x_clock, strimo_poll_ms);
+        pthread_mutex_unlock(&x->x_mutex);
+        outlet_float(x->x_outconnect, 0);
+        return;
+    }
     strimo_attempt *a = x->x_attempt;
     if (a && a->refs.load(std::memory_order_acquire) != 1) {
         clock_delay(x->x_clock, strimo_poll_ms);
@@ -250,15 +264,16 @@ static void strimo_tilde_connect(t_strimo_tilde *x, t_symbol *host, t_floatarg p
     pthread_mutex_unlock(&x->x_mutex);
 }
 
+// Also announces at once a loss the clock has yet to announce.
 static void strimo_tilde_disconnect(t_strimo_tilde *x)
 {
     pthread_mutex_lock(&x->x_mutex);
-    const bool was_connected = x->x_fd != -1;
-    if (was_connected) {
+    const bool was_connected = x->x_connectstate != 0;
+    if (x->x_fd != -1) {
         close(x->x_fd);
         x->x_fd = -1;
-        x->x_connectstate = 0;
     }
+    x->x_connectstate = 0;
     pthread_mutex_unlock(&x->x_mutex);
     if (was_connected)
         outlet_float(x->x_outconnect, 0);
@@ -417,9 +432,12 @@ static t_int *strimo_tilde_perform(t_int *w)
         const char *label = nullptr;
         int err = 0;
         if (!strimo_tilde_sendframe(x, length, &label, &err)) {
+            // Closed here; the patch hears of it from the clock, between blocks.
+            close(x->x_fd);
+            x->x_fd = -1;
+            clock_delay(x->x_clock, 0);
             pthread_mutex_unlock(&x->x_mutex);
             strimo_tilde_sockerror(label, err);
-            strimo_tilde_disconnect(x);
             return w + ninlets + 3;
         }
     }

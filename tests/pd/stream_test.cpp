@@ -775,6 +775,32 @@ TEST_P(Stream, PeerThatClosesEndsTheConnection)
     EXPECT_TRUE(r.contains("strimo~: connecting stream socket: Connection refused (111)")) << r.output();
 }
 
+// The 0 of a failed send reaches the patch between DSP blocks, never from
+// inside one: a patch may answer it by stopping DSP, which frees the signal
+// chain that Pd would otherwise still be running. Freed memory is filled, so
+// that running on in a freed chain crashes.
+TEST_P(Stream, PatchMayStopDspWhenASendFails)
+{
+    Receiver rx({"-p", "0", "-n", "2"});
+    Scenario s;
+    prepare(s);
+    s.env("GLIBC_TUNABLES", "glibc.malloc.tcache_count=0").env("MALLOC_PERTURB_", "165");
+    if (GetParam() == Build::sanitized)
+        s.env("ASAN_OPTIONS", "detect_leaks=0:halt_on_error=1:abort_on_error=0:exitcode=86:"
+                              "max_free_fill_size=4096:free_fill_byte=165");
+    int x = add_sender(s.patch, "1");
+    int lost = s.patch.obj("sel 0");
+    s.patch.connect(x, 0, lost, 0);
+    int stop = s.patch.msg("; pd dsp 0");
+    s.patch.connect(lost, 0, stop, 0);
+    s.send(connect_to(rx.port())).wait(200).dsp(true).wait(1000).say("alive");
+    Result r = s.run();
+    ASSERT_TRUE(clean(r)) << r.output();
+    EXPECT_TRUE(r.contains("strimo~: send ")) << r.output();
+    EXPECT_EQ(r.printed("state"), (strings{"1", "0"})) << r.output();
+    EXPECT_TRUE(r.contains("lvx: alive"));
+}
+
 TEST_P(Stream, RefusedConnectionLeavesTheObjectIdle)
 {
     Receiver rx({"-p", "0"});
