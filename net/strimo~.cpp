@@ -427,7 +427,7 @@ static t_int *strimo_tilde_perform(t_int *w)
         return w + ninlets + 3;
     }
     x->x_blockindex = 0;
-    x->x_framecount++;
+    x->x_framecount = stream::next_count(x->x_framecount);
     if (x->x_fd != -1) {
         const char *label = nullptr;
         int err = 0;

@@ -65,6 +65,14 @@ inline tag_bytes encode_tag(int format, std::int32_t count, int channels, std::i
 
 inline t_tag decode_tag(const tag_bytes &b) { return std::bit_cast<t_tag>(b); }
 
+// The frame count after `count`. A stream that runs long enough (about 1.4
+// years at 48 kHz) passes the largest count; the next is the smallest, as the
+// signed 32-bit field wraps on the wire, without a signed overflow.
+constexpr std::int32_t next_count(std::int32_t count) noexcept
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(count) + 1u);
+}
+
 // 4, 2 or 1: any code but float and 16-bit counts as one byte a sample.
 constexpr int bytes_per_sample(int format) noexcept
 {

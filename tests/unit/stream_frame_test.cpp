@@ -79,6 +79,16 @@ TEST(StreamTag, ProblemsAReceiverMustRefuse)
     EXPECT_EQ(problem(encode_tag(SF_FLOAT, 1, 32, 131072)), nullptr);
 }
 
+TEST(StreamTag, CountWrapsAtTheTopOfItsRange)
+{
+    // Evaluated by the compiler, which refuses a signed overflow on the way.
+    constexpr std::int32_t after_top = next_count(INT32_MAX);
+    EXPECT_EQ(after_top, INT32_MIN);
+    EXPECT_EQ(next_count(0), 1);
+    EXPECT_EQ(next_count(-1), 0);
+    EXPECT_EQ(encode_tag(SF_FLOAT, after_top, 1, 4096)[7], 0x80);
+}
+
 TEST(StreamTag, FrameSizes)
 {
     EXPECT_EQ(frame_bytes(SF_FLOAT, 2), 8192);
