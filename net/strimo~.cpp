@@ -339,15 +339,15 @@ static void strimo_tilde_info(t_strimo_tilde *x)
 {
     t_atom a;
     t_symbol *format;
-    std::uint32_t bits;
     switch (x->x_tag.format) {
-    case stream::SF_FLOAT: format = strimo_s_float; bits = 32; break;
-    case stream::SF_16BIT: format = strimo_s_16bit; bits = 16; break;
-    case stream::SF_8BIT: format = strimo_s_8bit; bits = 8; break;
-    case stream::SF_MP3: format = strimo_s_mp3; bits = 8; break;
-    case stream::SF_AAC: format = strimo_s_aac; bits = 8; break;
-    default: format = strimo_s_unknown; bits = 8; break;
+    case stream::SF_FLOAT: format = strimo_s_float; break;
+    case stream::SF_16BIT: format = strimo_s_16bit; break;
+    case stream::SF_8BIT: format = strimo_s_8bit; break;
+    case stream::SF_MP3: format = strimo_s_mp3; break;
+    case stream::SF_AAC: format = strimo_s_aac; break;
+    default: format = strimo_s_unknown; break;
     }
+    const auto bits = static_cast<std::uint32_t>(8 * stream::bytes_per_sample(x->x_tag.format));
     SETSYMBOL(&a, format);
     outlet_anything(x->x_outinfo, strimo_s_format, 1, &a);
     SETFLOAT(&a, x->x_tag.channels);
