@@ -25,10 +25,7 @@ BOXES
 }
 
 # go <label>: RUNS computations, as message-box text.
-go() {
-  k=0
-  while [ $k -lt "$RUNS" ]; do printf ' \\; go-%s bang' "$1"; k=$((k + 1)); done
-}
+go() { bangs "$1" "$RUNS"; }
 
 # report <label> <ms> <loop ms>
 report() {

@@ -4,52 +4,31 @@
 # An empty counter loop is timed too; its cost is subtracted from every figure.
 N=1000000
 
-# block <first box index> <label> <object text> <inlet fed by the counter>
-# prints the boxes and connections of one timed loop (9 boxes).
-block() {
-  b=$1; y=$(( (b / 9) * 40 + 10 ))
-  cat <<BOXES
-#X obj 10 $y r go_$2;
-#X obj 100 $y t b b b;
-#X obj 200 $y realtime;
-#X obj 300 $y print $2;
-#X msg 400 $y $N;
-#X obj 480 $y until;
-#X obj 560 $y f;
-#X obj 620 $y + 1;
-#X obj 680 $y $3;
-#X connect $b 0 $((b+1)) 0;
-#X connect $((b+1)) 2 $((b+2)) 0;
-#X connect $((b+1)) 1 $((b+4)) 0;
-#X connect $((b+1)) 0 $((b+2)) 1;
-#X connect $((b+2)) 0 $((b+3)) 0;
-#X connect $((b+4)) 0 $((b+5)) 0;
-#X connect $((b+5)) 0 $((b+6)) 0;
-#X connect $((b+6)) 0 $((b+7)) 0;
-#X connect $((b+7)) 0 $((b+6)) 1;
-BOXES
-  [ "$3" = "" ] || echo "#X connect $((b+6)) 0 $((b+8)) $4;"
-}
-
-labels="empty qo_knob ctlout qo_wheel bendout offcull stripnote"
+# Every loop passes the count through a [t f]; "empty" stops there, so the
+# difference is the object's own cost.
+sections="empty|-
+qo_knob|qo_knob 7 1
+ctlout|ctlout 7 1
+qo_wheel|qo_wheel 1
+bendout|bendout 1
+offcull|offcull
+stripnote|stripnote"
 {
   echo "#N canvas 0 0 900 600 12;"
-  block 0 empty "" 0
-  block 9 qo_knob "qo_knob 7 1" 0
-  block 18 ctlout "ctlout 7 1" 0
-  block 27 qo_wheel "qo_wheel 1" 0
-  block 36 bendout "bendout 1" 0
-  # offcull and stripnote pass every pitch on: velocity 64 at the right inlet.
-  block 45 offcull "offcull" 0
-  block 54 stripnote "stripnote" 0
-  go=""
-  for l in $labels; do go="$go \\; go_$l bang \\; go_$l bang \\; go_$l bang \\; go_$l bang \\; go_$l bang"; done
+  base=0 x=10
+  printf '%s\n' "$sections" | while IFS='|' read -r label box; do
+    counted_loop $base $x "$label" $N "obj t f" "$box"
+    base=$((base + 10)) x=$((x + 200))
+  done
+  go=$(printf '%s\n' "$sections" | while IFS='|' read -r label box; do bangs "$label" 5; done)
+  # offcull (box 59) and stripnote (box 69) pass every pitch on: velocity 64
+  # at their right inlets first.
   echo "#X obj 10 400 loadbang;"
   echo "#X msg 10 430 \\; v 64 $go \\; pd quit;"
   echo "#X obj 300 400 r v;"
-  echo "#X connect 63 0 64 0;"
-  echo "#X connect 65 0 53 1;"
-  echo "#X connect 65 0 62 1;"
+  echo "#X connect 70 0 71 0;"
+  echo "#X connect 72 0 59 1;"
+  echo "#X connect 72 0 69 1;"
 } > "$WORK/midi.pd"
 
 out=$(pd_run "$WORK/midi.pd")
