@@ -1,6 +1,7 @@
 #include "pd.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -21,6 +22,8 @@ namespace lorvex::test {
 
 namespace {
 
+std::vector<std::string> split_words(std::string_view s);
+
 // The environment may point the scenarios at another build of the plug-ins
 // and another Pd (a cross build and the target's Pd under emulation).
 fs::path from_env(const char *name, const char *fallback)
@@ -37,8 +40,41 @@ fs::path probe_dir() { return from_env("LORVEX_PROBE_DIR", LORVEX_PROBE_DIR); }
 
 bool emulated()
 {
-    const char *v = std::getenv("LORVEX_PD");
+    const char *v = std::getenv("LORVEX_EMULATED");
     return v && *v;
+}
+
+std::string pd_host()
+{
+    for (const char *name : {"LORVEX_PD", "LORVEX_HOST_PD"})
+        if (const char *v = std::getenv(name); v && *v)
+            return v;
+    return "pd";
+}
+
+std::array<int, 3> pd_version()
+{
+    static const std::array<int, 3> version = [] {
+        std::string text;
+        if (const char *v = std::getenv("LORVEX_PD_VERSION"); v && *v) {
+            text = v;
+        } else {
+            Result r = run_process(split_words(pd_host() + " -version"), {}, ".", 30);
+            for (const std::string &l : r.lines)
+                if (l.rfind("Pd-", 0) == 0)
+                    text = l.substr(3);
+        }
+        std::array<int, 3> out{0, 0, 0};
+        std::sscanf(text.c_str(), "%d.%d.%d", &out[0], &out[1], &out[2]);
+        return out;
+    }();
+    return version;
+}
+
+bool pd_at_least(int major, int minor)
+{
+    auto v = pd_version();
+    return v[0] > major || (v[0] == major && v[1] >= minor);
 }
 fs::path tool_dir() { return LORVEX_TOOL_DIR; }
 fs::path source_dir() { return LORVEX_SOURCE_DIR; }
@@ -418,10 +454,8 @@ Result Scenario::run()
 std::vector<std::string> pd_command(const fs::path &patch, bool batch, bool sanitized,
     const std::vector<std::string> &extra)
 {
-    // LORVEX_PD: the command that starts Pd instead of "pd", e.g.
-    // "qemu-arm -L <tree> <tree>/usr/bin/puredata". The sanitizer build is
-    // native only, so emulated runs use the plain plug-ins.
-    std::vector<std::string> cmd = split_words(emulated() ? std::getenv("LORVEX_PD") : "pd");
+    // The sanitizer build is native only, so emulated runs use the plain plug-ins.
+    std::vector<std::string> cmd = split_words(pd_host());
     if (emulated())
         sanitized = false;
     cmd.insert(cmd.end(), {"-nogui", "-noprefs", "-noaudio", "-nrt", "-stderr"});

@@ -12,6 +12,7 @@
 //   EXPECT_EQ(r.array("c"), ...);
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -30,8 +31,15 @@ std::filesystem::path sanitized_plugin_dir(); // build-asan/lorvex
 std::filesystem::path probe_dir();            // the test-only probes
 std::filesystem::path tool_dir();             // build/bin
 std::filesystem::path source_dir();           // the repository
-// True when LORVEX_PD runs another architecture's Pd under emulation.
+// True when LORVEX_EMULATED says the Pd runs another architecture under emulation.
 bool emulated();
+// The command that starts Pd: LORVEX_PD (e.g. "qemu-arm -L <tree>
+// <tree>/usr/bin/puredata"), else the release CTest chose (LORVEX_HOST_PD),
+// else "pd".
+std::string pd_host();
+// That Pd's release, {major, minor, bugfix} (LORVEX_PD_VERSION, else asked).
+std::array<int, 3> pd_version();
+bool pd_at_least(int major, int minor);
 
 // Formats a float so that Pd parses it back to the same value; NaN, the
 // infinities and -0 become the probe's @-tokens.
