@@ -282,11 +282,13 @@ public:
     // Prints the lines that close a sender and lets it go.
     void remove(sender *s, const char *ended)
     {
+        // Closed first: whoever reads the lines finds the descriptor gone.
+        if (s->fd >= 0)
+            close(s->fd);
+        s->own_file.reset();
         line(*s, format("%s after %ld frames", ended, s->c.frames));
         line(*s, format("sender totals: frames %ld gaps %ld missing %ld restarts %ld bad %ld", s->c.frames,
             s->c.gaps, s->c.missing, s->c.restarts, s->c.bad));
-        if (s->fd >= 0)
-            close(s->fd);
         if (s->main_file)
             main_taken_ = false;
         if (s->number == 1)
