@@ -364,6 +364,8 @@ public:
         const bool written = file_of(s).write(t, data, said);
         if (!said.empty())
             line(s, said);
+        else if (!written)
+            line(s, std::string("cannot write the WAV file: ") + std::strerror(errno));
         return written && !done();
     }
 
