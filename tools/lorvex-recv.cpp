@@ -69,7 +69,8 @@ void usage()
         "  -v          print one line per frame\n"
         "  -s samples  with -v, print the first samples of each frame as sent\n"
         "  -n frames   stop after this many frames (from all senders together)\n"
-        "  -1          (TCP) stop when the first connection ends\n"
+        "  -1          (TCP) stop when the first connection that sent frames ends\n"
+        "              (one that sent none, such as a port scanner, does not count)\n"
         "  -t seconds  close a connection (forget a UDP source) that has sent no\n"
         "              complete frame for this long (default 5; 0: never)\n"
         "  -m senders  most connections (UDP sources) served at once; more are\n"
@@ -291,8 +292,8 @@ public:
             s->c.gaps, s->c.missing, s->c.restarts, s->c.bad));
         if (s->main_file)
             main_taken_ = false;
-        if (s->number == 1)
-            first_gone_ = true;
+        if (s->c.frames > 0)
+            sender_ended_ = true;
         for (auto it = senders_.begin(); it != senders_.end(); ++it)
             if (it->get() == s) {
                 senders_.erase(it);
@@ -403,7 +404,7 @@ public:
         }
     }
 
-    bool first_gone() const { return first_gone_; }
+    bool sender_ended() const { return sender_ended_; }
     void refused() { refused_++; }
 
     void finish()
@@ -425,7 +426,7 @@ private:
     std::vector<std::unique_ptr<sender>> senders_;
     counters all_;
     long numbered_ = 0, idle_ = 0, refused_ = 0;
-    bool first_gone_ = false;
+    bool sender_ended_ = false;
 };
 
 bool interrupted(int r) { return r < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK); }
@@ -485,7 +486,7 @@ void run_tcp(int listener, receiver &rx, const options &o)
     std::vector<pollfd> fds;
     std::vector<sender *> polled;
     auto listener_rests_until = clock_type::now();
-    while (!rx.done() && !(o.once && rx.first_gone())) {
+    while (!rx.done() && !(o.once && rx.sender_ended())) {
         fds.clear();
         polled.clear();
         const bool listening = clock_type::now() >= listener_rests_until;

@@ -1186,6 +1186,25 @@ TEST(Receiver, AnIdleConnectionHoldsUpNoSender)
     EXPECT_EQ(w.data, sent);
 }
 
+// With -1 the receiver stops when a sender ends, not when a connection that
+// never sent a frame does.
+TEST(Receiver, OnlyASenderEndsAOneShotReceiver)
+{
+    Receiver rx({"-p", "0", "-1"});
+    {
+        Socket probe = connected(SOCK_STREAM, rx.port());
+        ASSERT_TRUE(rx.wait_for_line("connection from"));
+    }
+    ASSERT_TRUE(rx.wait_for_line("connection closed after 0 frames"));
+    Socket c = connected(SOCK_STREAM, rx.port());
+    send_all(c.fd, frame_bytes(stream::SF_FLOAT, 1, 0, 0, 0));
+    c = Socket();
+    ASSERT_TRUE(rx.wait_for_line("summary: ")) << joined(rx.finish());
+    auto sum = summary(rx.finish());
+    EXPECT_EQ(sum["connections"], 2);
+    EXPECT_EQ(sum["frames"], 1);
+}
+
 // Two senders whose frames interleave, one cut in the middle of a frame:
 // each is decoded on its own, into its own file, with its own counts.
 TEST(Receiver, TwoSendersAtOnceIntoTwoFiles)
