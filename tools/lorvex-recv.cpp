@@ -455,17 +455,23 @@ bool serve(receiver &rx, sender &s, std::vector<unsigned char> &buf)
 // process is out of descriptors (the listener then rests a moment).
 bool take_connections(int listener, receiver &rx)
 {
-    for (;;) {
+    static bool out_told = false;
+    // A bounded number a turn, so that even a flood of connects leaves the
+    // connections already there their turn.
+    for (int n = 0; n < 256; n++) {
         sockaddr_in from{};
         socklen_t len = sizeof from;
         int fd = accept4(listener, reinterpret_cast<sockaddr *>(&from), &len, SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EMFILE || errno == ENFILE) {
-                std::printf("cannot take more connections: %s\n", std::strerror(errno));
+                if (!out_told)
+                    std::printf("cannot take more connections: %s\n", std::strerror(errno));
+                out_told = true;
                 return false;
             }
             return true;
         }
+        out_told = false;
         sender *s = rx.add(fd, from);
         if (!s) {
             rx.refused();
@@ -478,6 +484,7 @@ bool take_connections(int listener, receiver &rx)
         inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
         rx.line(*s, format("connection from %s port %d", addr, ntohs(from.sin_port)));
     }
+    return true;
 }
 
 void run_tcp(int listener, receiver &rx, const options &o)
