@@ -361,6 +361,9 @@ public:
                 line(s, text);
             }
         }
+        // Headers alone (no channels) write nothing, and take no file.
+        if (t.channels == 0 || opt_.wav.empty())
+            return !done();
         std::string said;
         const bool written = file_of(s).write(t, data, said);
         if (!said.empty())
@@ -380,8 +383,7 @@ public:
                 s.main_file = main_taken_ = true;
             else
                 s.own_file = std::make_unique<wav_writer>(
-                    opt_.wav.empty() ? std::string() : with_suffix(opt_.wav, "-c" + std::to_string(s.number)),
-                    opt_.rate);
+                    with_suffix(opt_.wav, "-c" + std::to_string(s.number)), opt_.rate);
         }
         return s.own_file ? *s.own_file : main_wav_;
     }
