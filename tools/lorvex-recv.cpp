@@ -3,23 +3,36 @@
 // the samples and writes them to WAV files; prints a line per frame (-v) and a
 // summary when it stops (after -n frames, at the end of the first connection
 // with -1, or on SIGINT/SIGTERM).
-#include "lorvex/stream_frame.hpp"
+//
+// Several senders may stream at once: one poll loop serves every TCP
+// connection (and every UDP source), each decoded on its own, so a peer that
+// connects and then says nothing (a port scanner, a hung sender) holds up
+// nobody; it is closed when it has sent no complete frame for a while.
+#include "recv_stream.hpp"
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sndfile.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
 namespace stream = lorvex::stream;
+namespace incoming = lorvex::incoming;
+using clock_type = std::chrono::steady_clock;
 
 namespace {
 
@@ -36,21 +49,34 @@ struct options {
     int show_samples = 0;
     long max_frames = 0;
     bool once = false;
+    double idle_seconds = 5;
+    long max_senders = 64;
 };
 
 void usage()
 {
     std::fprintf(stderr,
         "usage: lorvex-recv [-u] [-p port] [-o file.wav] [-r rate] [-v] [-s samples] [-n frames] [-1]\n"
+        "                   [-t seconds] [-m senders]\n"
         "  -p port     port to listen on (default 8000; 0: any free port, printed at start)\n"
         "  -u          receive UDP datagrams instead of TCP connections\n"
         "  -o file     write the audio to a WAV file; a change of format or channel\n"
-        "              count starts the next file (file-2.wav, file-3.wav, ...)\n"
+        "              count starts the next file (file-2.wav, file-3.wav, ...).\n"
+        "              While one sender writes file.wav, another that starts\n"
+        "              sending writes its own: file-c5.wav for the 5th since\n"
+        "              the start (then file-c5-2.wav, ...)\n"
         "  -r rate     sample rate written into WAV files (default 44100)\n"
         "  -v          print one line per frame\n"
         "  -s samples  with -v, print the first samples of each frame as sent\n"
-        "  -n frames   stop after this many frames\n"
-        "  -1          (TCP) stop when the first connection ends\n");
+        "  -n frames   stop after this many frames (from all senders together)\n"
+        "  -1          (TCP) stop when the first connection that sent frames ends\n"
+        "              (one that sent none, such as a port scanner, does not count)\n"
+        "  -t seconds  close a connection (forget a UDP source) that has sent no\n"
+        "              complete frame for this long (default 5; 0: never)\n"
+        "  -m senders  most connections (UDP sources) served at once; more are\n"
+        "              refused (default 64)\n"
+        "While several senders stream, each line about one of them starts with\n"
+        "its address and port (\"127.0.0.1:40312: frame 7: ...\").\n");
 }
 
 bool parse_int(const char *text, long lo, long hi, long &out)
@@ -64,11 +90,22 @@ bool parse_int(const char *text, long lo, long hi, long &out)
     return true;
 }
 
+bool parse_seconds(const char *text, double &out)
+{
+    char *end = nullptr;
+    errno = 0;
+    double v = std::strtod(text, &end);
+    if (errno || end == text || *end || !(v >= 0 && v <= 86400))
+        return false;
+    out = v;
+    return true;
+}
+
 bool parse_options(int argc, char **argv, options &o)
 {
     int c;
     long v;
-    while ((c = getopt(argc, argv, "p:uo:r:vs:n:1h")) != -1) {
+    while ((c = getopt(argc, argv, "p:uo:r:vs:n:1t:m:h")) != -1) {
         switch (c) {
         case 'p':
             if (!parse_int(optarg, 0, 65535, v))
@@ -94,27 +131,61 @@ bool parse_options(int argc, char **argv, options &o)
             o.max_frames = v;
             break;
         case '1': o.once = true; break;
+        case 't':
+            if (!parse_seconds(optarg, o.idle_seconds))
+                return false;
+            break;
+        case 'm':
+            if (!parse_int(optarg, 1, 1000000, o.max_senders))
+                return false;
+            break;
         default: return false;
         }
     }
     return optind == argc;
 }
 
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char *fmt, ...)
+{
+    char text[512];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    return text;
+}
+
+// "take.wav" with `suffix` before the extension: "take-c2.wav".
+std::string with_suffix(const std::string &path, const std::string &suffix)
+{
+    std::string stem = path, ext;
+    auto dot = path.rfind('.');
+    if (dot != std::string::npos && path.find('/', dot) == std::string::npos) {
+        stem = path.substr(0, dot);
+        ext = path.substr(dot);
+    }
+    return stem + suffix + ext;
+}
+
 // WAV output: the stream's three encodings are WAV's own 32-bit float,
 // 16-bit and unsigned 8-bit sample formats in the same byte order, so a
-// frame's data goes into the file unchanged.
+// frame's data goes into the file unchanged. `said` receives the line to
+// print when a file is opened or cannot be.
 class wav_writer {
 public:
     wav_writer(std::string path, int rate) : base_(std::move(path)), rate_(rate) {}
     ~wav_writer() { close(); }
+    wav_writer(const wav_writer &) = delete;
+    wav_writer &operator=(const wav_writer &) = delete;
 
-    bool write(const stream::t_tag &t, const unsigned char *data)
+    bool write(const stream::t_tag &t, const unsigned char *data, std::string &said)
     {
         if (base_.empty() || t.channels == 0)
             return true;
         if (!file_ || t.format != format_ || t.channels != channels_) {
             close();
-            if (!open(t.format, t.channels))
+            if (!open(t.format, t.channels, said))
                 return false;
         }
         return sf_write_raw(file_, data, t.framesize) == t.framesize;
@@ -132,33 +203,26 @@ private:
     {
         if (++files_ == 1)
             return base_;
-        std::string stem = base_, ext;
-        auto dot = base_.rfind('.');
-        if (dot != std::string::npos && base_.find('/', dot) == std::string::npos) {
-            stem = base_.substr(0, dot);
-            ext = base_.substr(dot);
-        }
-        return stem + "-" + std::to_string(files_) + ext;
+        return with_suffix(base_, "-" + std::to_string(files_));
     }
 
-    bool open(int format, int channels)
+    bool open(int format_code, int channels, std::string &said)
     {
         SF_INFO info{};
         info.samplerate = rate_;
         info.channels = channels;
-        info.format = SF_FORMAT_WAV | (format == stream::SF_FLOAT   ? SF_FORMAT_FLOAT
-                                          : format == stream::SF_16BIT ? SF_FORMAT_PCM_16
-                                                                       : SF_FORMAT_PCM_U8);
+        info.format = SF_FORMAT_WAV | (format_code == stream::SF_FLOAT   ? SF_FORMAT_FLOAT
+                                          : format_code == stream::SF_16BIT ? SF_FORMAT_PCM_16
+                                                                            : SF_FORMAT_PCM_U8);
         std::string name = next_name();
         file_ = sf_open(name.c_str(), SFM_WRITE, &info);
         if (!file_) {
-            std::printf("cannot write %s: %s\n", name.c_str(), sf_strerror(nullptr));
+            said = "cannot write " + name + ": " + sf_strerror(nullptr);
             return false;
         }
-        format_ = format;
+        format_ = format_code;
         channels_ = channels;
-        std::printf("writing %s: %s, %d channels\n", name.c_str(), stream::format_name(format),
-            channels);
+        said = format("writing %s: %s, %d channels", name.c_str(), stream::format_name(format_code), channels);
         return true;
     }
 
@@ -168,215 +232,374 @@ private:
     int format_ = 0, channels_ = 0, files_ = 0;
 };
 
-struct totals {
-    long connections = 0, frames = 0, gaps = 0, missing = 0, bad = 0, restarts = 0;
+struct counters {
+    long frames = 0, gaps = 0, missing = 0, restarts = 0, bad = 0;
 };
+
+// One sender: a TCP connection, or the datagrams from one UDP source.
+struct sender {
+    int fd = -1;                    // TCP only
+    long number = 0;                // the how-manieth sender since the start
+    std::string where;              // "address:port"
+    incoming::frame_reader reader;      // TCP: the byte stream
+    incoming::count_watch counts;
+    counters c;
+    clock_type::time_point last;    // when it came, or sent its last whole frame
+    bool main_file = false;         // writes to the -o file itself
+    std::unique_ptr<wav_writer> own_file;
+    stream::t_tag pending{};        // UDP: the header whose data comes next
+    bool have_header = false;
+};
+
+std::string address_of(const sockaddr_in &a)
+{
+    char addr[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &a.sin_addr, addr, sizeof addr);
+    return std::string(addr) + ":" + std::to_string(ntohs(a.sin_port));
+}
 
 class receiver {
 public:
-    explicit receiver(const options &o) : opt_(o), wav_(o.wav, o.rate) {}
+    explicit receiver(const options &o) : opt_(o), main_wav_(o.wav, o.rate) {}
 
-    // A new sender (TCP connection): its count starts afresh.
-    void new_stream() { expected_ = -1; }
+    bool done() const { return stop_requested || (opt_.max_frames && all_.frames >= opt_.max_frames); }
 
-    bool done() const { return stop_requested || (opt_.max_frames && t_.frames >= opt_.max_frames); }
+    std::vector<std::unique_ptr<sender>> &senders() { return senders_; }
 
-    void bad_header(const unsigned char *raw, const char *why)
+    // A new sender; nullptr when the cap is reached.
+    sender *add(int fd, const sockaddr_in &from)
     {
-        t_.bad++;
-        std::printf("bad header: %s (bytes:", why);
+        if (static_cast<long>(senders_.size()) >= opt_.max_senders)
+            return nullptr;
+        auto s = std::make_unique<sender>();
+        s->fd = fd;
+        s->number = ++numbered_;
+        s->where = address_of(from);
+        s->last = clock_type::now();
+        senders_.push_back(std::move(s));
+        return senders_.back().get();
+    }
+
+    // Prints the lines that close a sender and lets it go.
+    void remove(sender *s, const char *ended)
+    {
+        // Closed first: whoever reads the lines finds the descriptor gone.
+        if (s->fd >= 0)
+            close(s->fd);
+        s->own_file.reset();
+        line(*s, format("%s after %ld frames", ended, s->c.frames));
+        line(*s, format("sender totals: frames %ld gaps %ld missing %ld restarts %ld bad %ld", s->c.frames,
+            s->c.gaps, s->c.missing, s->c.restarts, s->c.bad));
+        if (s->main_file)
+            main_taken_ = false;
+        if (s->c.frames > 0)
+            sender_ended_ = true;
+        for (auto it = senders_.begin(); it != senders_.end(); ++it)
+            if (it->get() == s) {
+                senders_.erase(it);
+                break;
+            }
+    }
+
+    // One line about one sender: while others stream too, it says whose.
+    void line(const sender &s, const std::string &text)
+    {
+        if (senders_.size() > 1)
+            std::printf("%s: %s\n", s.where.c_str(), text.c_str());
+        else
+            std::printf("%s\n", text.c_str());
+    }
+
+    void bad_header(sender &s, const unsigned char *raw, const char *why)
+    {
+        s.c.bad++;
+        all_.bad++;
+        std::string text = format("bad header: %s (bytes:", why);
         for (int i = 0; i < stream::tag_size; i++)
-            std::printf(" %02x", raw[i]);
-        std::printf(")\n");
+            text += format(" %02x", raw[i]);
+        line(s, text + ")");
     }
 
-    void bad_frame(const char *why)
+    void bad_frame(sender &s, const std::string &why)
     {
-        t_.bad++;
-        std::printf("bad frame: %s\n", why);
+        s.c.bad++;
+        all_.bad++;
+        line(s, "bad frame: " + why);
     }
 
-    // One whole frame: header checked, data of the announced size.
-    bool frame(const stream::t_tag &t, const unsigned char *data)
+    // One whole frame: header checked, data of the announced size. False
+    // when the receiver is done or the file cannot be written.
+    bool frame(sender &s, const stream::t_tag &t, const unsigned char *data)
     {
-        if (expected_ >= 0 && t.count > expected_) {
-            t_.gaps++;
-            t_.missing += t.count - expected_;
-            const long missing = static_cast<long>(t.count - expected_);
-            std::printf("gap: %ld frame%s missing before frame %d\n", missing,
-                missing == 1 ? "" : "s", t.count);
-        } else if (expected_ >= 0 && t.count < expected_) {
-            t_.restarts++;
-            std::printf("count restarts at %d\n", t.count);
+        std::int64_t missing = 0;
+        switch (s.counts.see(t.count, missing)) {
+        case incoming::count_watch::order::gap:
+            s.c.gaps++;
+            all_.gaps++;
+            s.c.missing += static_cast<long>(missing);
+            all_.missing += static_cast<long>(missing);
+            line(s, format("gap: %lld frame%s missing before frame %d", static_cast<long long>(missing),
+                        missing == 1 ? "" : "s", t.count));
+            break;
+        case incoming::count_watch::order::restart:
+            s.c.restarts++;
+            all_.restarts++;
+            line(s, format("count restarts at %d", t.count));
+            break;
+        default: break;
         }
-        expected_ = static_cast<std::int64_t>(t.count) + 1;
-        t_.frames++;
+        s.c.frames++;
+        all_.frames++;
+        s.last = clock_type::now();
         if (opt_.verbose) {
-            std::printf("frame %d: format %s, channels %d, framesize %d\n", t.count,
-                stream::format_name(t.format), t.channels, t.framesize);
-            print_samples(t, data);
+            line(s, format("frame %d: format %s, channels %d, framesize %d", t.count,
+                        stream::format_name(t.format), t.channels, t.framesize));
+            for (int k = 0; k < opt_.show_samples && t.channels > 0; k++) {
+                std::string text = format("  %d:", k);
+                for (int j = 0; j < t.channels; j++)
+                    text += " " + incoming::sample_text(t, data, k, j);
+                line(s, text);
+            }
         }
-        return wav_.write(t, data);
+        // Headers alone (no channels) write nothing, and take no file.
+        if (t.channels == 0 || opt_.wav.empty())
+            return !done();
+        std::string said;
+        const bool written = file_of(s).write(t, data, said);
+        if (!said.empty())
+            line(s, said);
+        else if (!written)
+            line(s, std::string("cannot write the WAV file: ") + std::strerror(errno));
+        return written && !done();
     }
 
-    totals &sums() { return t_; }
-    void close_output() { wav_.close(); }
+    // The file a sender writes, chosen at its first frame: the -o file when
+    // no other sender writes it, else one of its own. So a connection that
+    // never sends a frame takes no name from anyone.
+    wav_writer &file_of(sender &s)
+    {
+        if (!s.main_file && !s.own_file) {
+            if (!main_taken_)
+                s.main_file = main_taken_ = true;
+            else
+                s.own_file = std::make_unique<wav_writer>(
+                    with_suffix(opt_.wav, "-c" + std::to_string(s.number)), opt_.rate);
+        }
+        return s.own_file ? *s.own_file : main_wav_;
+    }
+
+    // Closes (forgets) the senders that sent no whole frame for too long.
+    void drop_idle(const char *what)
+    {
+        if (opt_.idle_seconds <= 0)
+            return;
+        const auto now = clock_type::now();
+        for (std::size_t i = 0; i < senders_.size();) {
+            sender *s = senders_[i].get();
+            if (std::chrono::duration<double>(now - s->last).count() < opt_.idle_seconds) {
+                i++;
+                continue;
+            }
+            idle_++;
+            line(*s, format("%s: no complete frame for %g s", what, opt_.idle_seconds));
+            remove(s, opt_.udp ? "source forgotten" : "connection closed");
+        }
+    }
+
+    bool sender_ended() const { return sender_ended_; }
+    void refused() { refused_++; }
+
+    void finish()
+    {
+        while (!senders_.empty())
+            remove(senders_.front().get(), opt_.udp ? "source forgotten" : "connection closed");
+        main_wav_.close();
+        // Over UDP the senders are sources, not connections.
+        std::printf("summary: connections %ld frames %ld gaps %ld missing %ld restarts %ld bad %ld "
+                    "idle %ld refused %ld%s\n",
+            opt_.udp ? 0 : numbered_, all_.frames, all_.gaps, all_.missing, all_.restarts, all_.bad, idle_,
+            refused_, opt_.udp ? format(" sources %ld", numbered_).c_str() : "");
+    }
 
 private:
-    // Samples as they were sent: floats exactly, 16- and 8-bit as their codes.
-    void print_samples(const stream::t_tag &t, const unsigned char *data)
-    {
-        const int size = stream::bytes_per_sample(t.format);
-        for (int k = 0; k < opt_.show_samples && t.channels > 0; k++) {
-            std::printf("  %d:", k);
-            for (int j = 0; j < t.channels; j++) {
-                const unsigned char *at = data + (k * t.channels + j) * size;
-                if (t.format == stream::SF_FLOAT) {
-                    std::printf(" %.9g", static_cast<double>(stream::decode_sample(t.format, at)));
-                } else if (t.format == stream::SF_16BIT) {
-                    std::int16_t v;
-                    std::memcpy(&v, at, 2);
-                    std::printf(" %d", v);
-                } else {
-                    std::printf(" %d", *at);
-                }
-            }
-            std::printf("\n");
-        }
-    }
-
     const options &opt_;
-    wav_writer wav_;
-    totals t_;
-    std::int64_t expected_ = -1;
+    wav_writer main_wav_;
+    bool main_taken_ = false;
+    std::vector<std::unique_ptr<sender>> senders_;
+    counters all_;
+    long numbered_ = 0, idle_ = 0, refused_ = 0;
+    bool sender_ended_ = false;
 };
 
-// Waits until fd is readable or a stop is asked for.
-bool wait_readable(int fd)
+bool interrupted(int r) { return r < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK); }
+
+// Reads what one connection has, as much as fits in `buf`; false when the
+// connection is to be closed (its end, an error, a bad header, a stop).
+bool serve(receiver &rx, sender &s, std::vector<unsigned char> &buf)
 {
-    while (!stop_requested) {
-        pollfd p{fd, POLLIN, 0};
-        int r = poll(&p, 1, 200);
-        if (r > 0)
-            return true;
-        if (r < 0 && errno != EINTR)
-            return false;
+    const ssize_t r = recv(s.fd, buf.data(), buf.size(), MSG_DONTWAIT);
+    if (interrupted(static_cast<int>(r)))
+        return true;
+    if (r <= 0)
+        return false;
+    if (s.reader.feed(buf.data(), static_cast<std::size_t>(r),
+            [&](const stream::t_tag &t, const unsigned char *data) { return rx.frame(s, t, data); }))
+        return true;
+    // A TCP stream cannot be resynchronised after a bad header: the connection is dropped.
+    if (const char *why = s.reader.problem()) {
+        rx.bad_header(s, s.reader.header().data(), why);
+        rx.line(s, "dropping the connection");
     }
     return false;
 }
 
-// Reads exactly n bytes; false at the end of the stream, on an error or a stop.
-bool read_exactly(int fd, unsigned char *into, std::size_t n)
+// Takes every connection waiting on the listener; answers false when the
+// process is out of descriptors (the listener then rests a moment).
+bool take_connections(int listener, receiver &rx)
 {
-    std::size_t got = 0;
-    while (got < n) {
-        if (!wait_readable(fd))
-            return false;
-        ssize_t r = recv(fd, into + got, n - got, 0);
-        if (r == 0)
-            return false;
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+    static bool out_told = false;
+    // A bounded number a turn, so that even a flood of connects leaves the
+    // connections already there their turn.
+    for (int n = 0; n < 256; n++) {
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        int fd = accept4(listener, reinterpret_cast<sockaddr *>(&from), &len, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE) {
+                if (!out_told)
+                    std::printf("cannot take more connections: %s\n", std::strerror(errno));
+                out_told = true;
+                return false;
+            }
+            return true;
         }
-        got += static_cast<std::size_t>(r);
+        out_told = false;
+        sender *s = rx.add(fd, from);
+        if (!s) {
+            rx.refused();
+            std::printf("refusing connection from %s: %zu connections open already (-m)\n",
+                address_of(from).c_str(), rx.senders().size());
+            close(fd);
+            continue;
+        }
+        char addr[INET_ADDRSTRLEN] = "?";
+        inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
+        rx.line(*s, format("connection from %s port %d", addr, ntohs(from.sin_port)));
     }
     return true;
 }
 
-// A TCP stream cannot be resynchronised after a bad header: the connection is dropped.
-void serve_connection(int fd, receiver &rx)
-{
-    std::vector<unsigned char> data(stream::max_channels * stream::frame_samples * 4);
-    stream::tag_bytes raw;
-    rx.new_stream();
-    long frames = 0;
-    while (!rx.done() && read_exactly(fd, raw.data(), raw.size())) {
-        const stream::t_tag t = stream::decode_tag(raw);
-        if (const char *why = stream::tag_problem(t)) {
-            rx.bad_header(raw.data(), why);
-            std::printf("dropping the connection\n");
-            break;
-        }
-        if (!read_exactly(fd, data.data(), static_cast<std::size_t>(t.framesize)))
-            break;
-        if (!rx.frame(t, data.data()))
-            break;
-        frames++;
-    }
-    std::printf("connection closed after %ld frames\n", frames);
-}
-
 void run_tcp(int listener, receiver &rx, const options &o)
 {
-    while (!rx.done() && wait_readable(listener)) {
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        int fd = accept(listener, reinterpret_cast<sockaddr *>(&from), &len);
-        if (fd < 0)
-            continue;
-        rx.sums().connections++;
-        char addr[INET_ADDRSTRLEN] = "?";
-        inet_ntop(AF_INET, &from.sin_addr, addr, sizeof addr);
-        std::printf("connection from %s port %d\n", addr, ntohs(from.sin_port));
-        serve_connection(fd, rx);
-        close(fd);
-        if (o.once)
+    std::vector<unsigned char> buf(1 << 16);
+    std::vector<pollfd> fds;
+    std::vector<sender *> polled;
+    auto listener_rests_until = clock_type::now();
+    while (!rx.done() && !(o.once && rx.sender_ended())) {
+        fds.clear();
+        polled.clear();
+        const bool listening = clock_type::now() >= listener_rests_until;
+        if (listening)
+            fds.push_back({listener, POLLIN, 0});
+        for (auto &s : rx.senders()) {
+            fds.push_back({s->fd, POLLIN, 0});
+            polled.push_back(s.get());
+        }
+        const int r = poll(fds.data(), fds.size(), 100);
+        if (r < 0 && errno != EINTR)
             break;
+        // Connections that ended go before new ones are taken, so that a
+        // sender that reconnects at once is never seen twice.
+        const std::size_t first = listening ? 1 : 0;
+        for (std::size_t i = 0; r > 0 && i < polled.size(); i++)
+            if (fds[first + i].revents && !serve(rx, *polled[i], buf))
+                rx.remove(polled[i], "connection closed");
+        rx.drop_idle("closing idle connection");
+        if (listening && r > 0 && (fds[0].revents & POLLIN) && !take_connections(listener, rx))
+            listener_rests_until = clock_type::now() + std::chrono::milliseconds(100);
     }
 }
 
 // Over UDP a frame is a header datagram, then (unless it is empty) a data
-// datagram of exactly framesize bytes.
+// datagram of exactly framesize bytes; each source address is a sender.
+void datagram(receiver &rx, sender &s, const unsigned char *buf, std::size_t size)
+{
+    if (s.have_header && size != static_cast<std::size_t>(stream::tag_size)) {
+        s.have_header = false;
+        if (size != static_cast<std::size_t>(s.pending.framesize))
+            rx.bad_frame(s, std::to_string(size) + " data bytes, header says " + std::to_string(s.pending.framesize));
+        else
+            rx.frame(s, s.pending, buf);
+        return;
+    }
+    if (s.have_header)
+        rx.bad_frame(s, "the data of frame " + std::to_string(s.pending.count) + " is missing");
+    s.have_header = false;
+    if (size != static_cast<std::size_t>(stream::tag_size)) {
+        rx.bad_frame(s, std::to_string(size) + " bytes where a header was expected");
+        return;
+    }
+    stream::tag_bytes raw;
+    std::memcpy(raw.data(), buf, raw.size());
+    const stream::t_tag t = stream::decode_tag(raw);
+    if (const char *why = stream::tag_problem(t))
+        rx.bad_header(s, raw.data(), why);
+    else if (t.framesize == 0)
+        rx.frame(s, t, nullptr);
+    else
+        s.pending = t, s.have_header = true;
+}
+
 void run_udp(int fd, receiver &rx)
 {
     std::vector<unsigned char> buf(65536);
-    stream::t_tag pending{};
-    bool have_header = false;
-    while (!rx.done() && wait_readable(fd)) {
-        ssize_t r = recv(fd, buf.data(), buf.size(), 0);
-        if (r < 0)
-            continue;
-        const auto size = static_cast<std::size_t>(r);
-        if (have_header && size != static_cast<std::size_t>(stream::tag_size)) {
-            have_header = false;
-            if (size != static_cast<std::size_t>(pending.framesize)) {
-                rx.bad_frame((std::to_string(size) + " data bytes, header says " +
-                                 std::to_string(pending.framesize)).c_str());
+    std::map<std::string, sender *> by_address;
+    bool refusal_told = false;
+    while (!rx.done()) {
+        pollfd p{fd, POLLIN, 0};
+        const int r = poll(&p, 1, 100);
+        if (r < 0 && errno != EINTR)
+            break;
+        // Several datagrams a turn, but never so many that idle sources wait.
+        for (int n = 0; r > 0 && n < 256 && !rx.done(); n++) {
+            sockaddr_in from{};
+            socklen_t len = sizeof from;
+            const ssize_t got = recvfrom(fd, buf.data(), buf.size(), MSG_DONTWAIT,
+                reinterpret_cast<sockaddr *>(&from), &len);
+            if (got < 0)
+                break;
+            const std::string where = address_of(from);
+            auto at = by_address.find(where);
+            sender *s = at == by_address.end() ? nullptr : at->second;
+            if (!s && (s = rx.add(-1, from)) != nullptr) {
+                by_address[where] = s;
+                refusal_told = false;
+            }
+            if (!s) {
+                // Told once until a source goes, so a flood cannot fill the output.
+                if (!refusal_told)
+                    std::printf("ignoring datagrams from %s: %zu sources already (-m)\n", where.c_str(),
+                        rx.senders().size());
+                refusal_told = true;
+                rx.refused();
                 continue;
             }
-            if (!rx.frame(pending, buf.data()))
-                break;
-            continue;
+            datagram(rx, *s, buf.data(), static_cast<std::size_t>(got));
         }
-        if (have_header)
-            rx.bad_frame(("the data of frame " + std::to_string(pending.count) + " is missing").c_str());
-        have_header = false;
-        if (size != static_cast<std::size_t>(stream::tag_size)) {
-            rx.bad_frame((std::to_string(size) + " bytes where a header was expected").c_str());
-            continue;
-        }
-        stream::tag_bytes raw;
-        std::memcpy(raw.data(), buf.data(), raw.size());
-        const stream::t_tag t = stream::decode_tag(raw);
-        if (const char *why = stream::tag_problem(t)) {
-            rx.bad_header(raw.data(), why);
-            continue;
-        }
-        if (t.framesize == 0) {
-            if (!rx.frame(t, nullptr))
-                break;
-        } else {
-            pending = t;
-            have_header = true;
+        const std::size_t before = rx.senders().size();
+        rx.drop_idle("forgetting source");
+        if (rx.senders().size() != before) {
+            by_address.clear();
+            for (auto &s : rx.senders())
+                by_address[s->where] = s.get();
+            refusal_told = false;
         }
     }
 }
 
 int open_socket(const options &o, int &port)
 {
-    int fd = socket(AF_INET, o.udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+    int fd = socket(AF_INET, (o.udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         std::perror("lorvex-recv: socket");
         return -1;
@@ -392,16 +615,39 @@ int open_socket(const options &o, int &port)
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(static_cast<std::uint16_t>(o.port));
+    // A long backlog: a burst of connections waits to be taken (or refused)
+    // instead of retrying its connect seconds later.
     if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0 ||
-        (!o.udp && listen(fd, 4) < 0)) {
+        (!o.udp && listen(fd, SOMAXCONN) < 0)) {
         std::fprintf(stderr, "lorvex-recv: port %d: %s\n", o.port, std::strerror(errno));
         close(fd);
         return -1;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     socklen_t len = sizeof addr;
     getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
     port = ntohs(addr.sin_port);
     return fd;
+}
+
+// Every connection takes a descriptor (and a file with -o): the cap stays
+// below what the process may open.
+void fit_cap_to_descriptors(options &o)
+{
+    rlimit lim{};
+    if (getrlimit(RLIMIT_NOFILE, &lim) != 0)
+        return;
+    if (lim.rlim_cur < lim.rlim_max) {
+        lim.rlim_cur = lim.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &lim);
+        getrlimit(RLIMIT_NOFILE, &lim);
+    }
+    const long room = lim.rlim_cur == RLIM_INFINITY ? 1000000 : static_cast<long>(lim.rlim_cur);
+    const long most = std::max(1L, (room - 16) / (o.wav.empty() ? 1 : 2));
+    if (o.max_senders > most) {
+        std::printf("at most %ld senders at once (the limit on open files)\n", most);
+        o.max_senders = most;
+    }
 }
 
 } // namespace
@@ -426,6 +672,7 @@ int main(int argc, char **argv)
     if (fd < 0)
         return 1;
     std::printf("listening on %s port %d\n", o.udp ? "udp" : "tcp", port);
+    fit_cap_to_descriptors(o);
 
     receiver rx(o);
     if (o.udp)
@@ -433,9 +680,6 @@ int main(int argc, char **argv)
     else
         run_tcp(fd, rx, o);
     close(fd);
-    rx.close_output();
-    const totals &t = rx.sums();
-    std::printf("summary: connections %ld frames %ld gaps %ld missing %ld restarts %ld bad %ld\n",
-        t.connections, t.frames, t.gaps, t.missing, t.restarts, t.bad);
+    rx.finish();
     return 0;
 }

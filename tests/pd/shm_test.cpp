@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
 #include <poll.h>
 #include <set>
@@ -637,4 +638,114 @@ TEST(LorvexShm, RefusesWhatDoesNotFit)
     EXPECT_EQ(shm_tool({"print", k, "0"}).lines, (strings{"0", "0", "0", "0"}));
     EXPECT_EQ(shm_tool({"remove", k}).exit_code, 0);
     EXPECT_TRUE(keys.listed().empty());
+}
+
+namespace {
+
+// Whether `pid` is a descendant of this process.
+bool started_by_this_test(pid_t pid)
+{
+    for (int depth = 0; depth < 8 && pid > 1; depth++) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+            return false;
+        std::istringstream fields(line.substr(line.rfind(')') + 1));
+        std::string state;
+        fields >> state >> pid;
+        if (pid == getpid())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// The columns of lorvex-shm list for `key`: id, bytes, floats, attached,
+// creator, state; empty when it is not listed.
+strings listed_row(int key)
+{
+    Result r = shm_tool({"list"});
+    for (const auto &l : r.lines) {
+        std::istringstream words(l);
+        std::string k;
+        strings row;
+        if (!(words >> k) || k != std::to_string(key))
+            continue;
+        for (std::string w; words >> w;)
+            row.push_back(w);
+        return row;
+    }
+    return {};
+}
+
+// A Pd killed by SIGKILL never removes its block. list shows it with nobody
+// attached and its creator gone, and prune removes it, and of the segments
+// it is shown only that one and another whose creator has exited: those
+// with a process attached, with a creator still running, or with other
+// permissions stay.
+TEST(LorvexShm, PruneRemovesWhatAKilledPdLeft)
+{
+    Keys keys(5);
+    const std::string k_pd = keys.str(0), k_held = keys.str(1), k_mine = keys.str(2), k_private = keys.str(3),
+                      k_made = keys.str(4);
+    Holder held({"-c", "hold", k_held, "2"});
+    ASSERT_TRUE(held.attached()) << held.first_line();
+    // Made by this process, which runs on, and left unattached.
+    ASSERT_NE(shmget(keys[2], 16, IPC_CREAT | 0606), -1);
+    // Not karbox's: read and write for the owner alone, its maker gone.
+    pid_t maker = fork();
+    if (maker == 0)
+        _exit(shmget(keys[3], 16, IPC_CREAT | 0600) == -1);
+    int status = 0;
+    ASSERT_EQ(waitpid(maker, &status, 0), maker);
+    ASSERT_EQ(status, 0);
+    // Made by lorvex-shm, which has exited.
+    ASSERT_EQ(shm_tool({"-c", "clear", k_made, "4"}).exit_code, 0);
+
+    Scenario s;
+    s.realtime().no_quit().timeout(30);
+    int box = s.patch.obj("karbox " + k_pd + " 8");
+    int values = s.patch.msg("memset 0 1 2 3");
+    s.patch.connect(s.patch.obj("loadbang"), 0, values, 0);
+    s.patch.connect(values, 0, box, 0);
+    auto pd = std::async(std::launch::async, [&s] { return s.run(); });
+    strings row;
+    for (int i = 0; i < 200 && (row.size() < 6 || row[3] != "1"); i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        row = listed_row(keys[0]);
+    }
+    ASSERT_EQ(row.size(), 6u);
+    EXPECT_EQ(row[1], "32");
+    EXPECT_EQ(row[3], "1");
+    EXPECT_EQ(row[5], "alive");
+    const pid_t creator = static_cast<pid_t>(std::stol(row[4]));
+    // Only a Pd this test started is killed.
+    ASSERT_TRUE(creator > 0 && creator != getpid());
+    ASSERT_TRUE(started_by_this_test(creator));
+    kill(creator, SIGKILL);
+    Result r = pd.get();
+    if (r.pid == creator) {
+        EXPECT_EQ(r.signal, SIGKILL) << r.output();
+    }
+
+    EXPECT_EQ(listed_row(keys[0]), (strings{row[0], "32", "8", "0", row[4], "gone"}));
+    EXPECT_EQ(listed_row(keys[1]).at(3), "1");
+    EXPECT_EQ(listed_row(keys[2]).at(5), "alive");
+    EXPECT_TRUE(listed_row(keys[3]).empty()) << "other permissions are not listed";
+    EXPECT_EQ(shm_tool({"print", k_pd, "4"}).lines, (strings{"1", "2", "3", "0"}));
+
+    Result pruned = shm_tool({"prune", k_pd, k_held, k_mine, k_private, k_made});
+    ASSERT_EQ(pruned.exit_code, 0) << pruned.output();
+    const std::string out = pruned.output();
+    EXPECT_TRUE(pruned.contains("removed key " + k_pd + " (id " + row[0] + ", 32 bytes, creator " + row[4] + " gone)")) << out;
+    EXPECT_TRUE(pruned.contains("removed key " + k_made + " ")) << out;
+    EXPECT_TRUE(pruned.contains("kept key " + k_held + " (id ")) << out;
+    EXPECT_TRUE(pruned.contains(": processes are attached")) << out;
+    EXPECT_TRUE(pruned.contains("kept key " + k_mine + " (id ")) << out;
+    EXPECT_TRUE(pruned.contains(": its creator runs")) << out;
+    EXPECT_TRUE(pruned.contains("kept key " + k_private + ": no segment with karbox's permissions")) << out;
+    EXPECT_TRUE(pruned.contains("removed 2 segments")) << out;
+    EXPECT_EQ(keys.listed(), (std::vector<int>{keys[1], keys[2], keys[3]}));
+    EXPECT_EQ(as_floats(held.release()), (floats{0, 0}));
 }

@@ -70,6 +70,7 @@ public:
     ~Receiver() { finish(); }
 
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
 
     // Waits (up to `seconds`) until pred holds for the lines so far.
     template <typename Pred>
@@ -1086,6 +1087,278 @@ TEST(Receiver, DatagramsMustMatchTheirHeader)
     std::filesystem::remove(wav);
     EXPECT_EQ(w.format, SF_FORMAT_PCM_U8);
     EXPECT_EQ(w.data, bytes(2048, 0x80));
+}
+
+// ---- several senders at once --------------------------------------------------
+
+namespace {
+
+// A frame whose every data byte is different from the last frame's: bytes
+// counting up from `seed`.
+bytes numbered_frame(int format, int count, int channels, unsigned seed)
+{
+    const int size = stream::frame_bytes(format, channels);
+    bytes f = frame_bytes(format, count, channels, size, static_cast<std::size_t>(size));
+    for (int i = 0; i < size; i++)
+        f[24 + static_cast<std::size_t>(i)] = static_cast<unsigned char>(seed + static_cast<unsigned>(i) * 7u);
+    return f;
+}
+
+bytes data_of(const bytes &frame) { return bytes(frame.begin() + 24, frame.end()); }
+
+bytes cat(bytes a, const bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::size_t count_lines(const strings &lines, const std::string &text)
+{
+    return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(),
+        [&](const std::string &l) { return l.find(text) != std::string::npos; }));
+}
+
+// The file named on the "writing <file>: <what>" line.
+std::filesystem::path file_written(const strings &lines, const std::string &what)
+{
+    static const std::regex writing(R"((?:.*: )?writing (.*): (.*))");
+    for (const auto &l : lines) {
+        std::smatch m;
+        if (std::regex_match(l, m, writing) && m[2] == what)
+            return m[1].str();
+    }
+    return {};
+}
+
+int open_descriptors(pid_t pid)
+{
+    int n = 0;
+    for ([[maybe_unused]] auto &e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        n++;
+    return n;
+}
+
+std::filesystem::path temp_wav(const std::string &name)
+{
+    return std::filesystem::temp_directory_path() / ("lorvex-" + name + "-" + std::to_string(getpid()) + ".wav");
+}
+
+} // namespace
+
+// One connection that says nothing and one that hung in the middle of a
+// header: a sender that comes after them streams at once, and both are
+// closed when they have sent no whole frame for the time given.
+TEST(Receiver, AnIdleConnectionHoldsUpNoSender)
+{
+    auto wav = temp_wav("idle");
+    Receiver rx({"-p", "0", "-v", "-t", "1", "-o", wav.string()});
+    Socket idle = connected(SOCK_STREAM, rx.port());
+    Socket stale = connected(SOCK_STREAM, rx.port());
+    send_all(stale.fd, bytes(10, 1));
+    ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection from") == 2; }, 5))
+        << joined(rx.finish());
+    Socket c = connected(SOCK_STREAM, rx.port());
+    bytes sent;
+    for (int n = 1; n <= 4; n++) {
+        bytes f = numbered_frame(stream::SF_FLOAT, n, 1, static_cast<unsigned>(n));
+        send_all(c.fd, f);
+        sent = cat(sent, data_of(f));
+    }
+    EXPECT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "format float, channels 1") == 4; }, 5));
+    // The idle pair is closed from its side: the test's sockets see the end.
+    char byte;
+    EXPECT_TRUE(readable(idle.fd, 5) && recv(idle.fd, &byte, 1, 0) == 0);
+    EXPECT_TRUE(readable(stale.fd, 5) && recv(stale.fd, &byte, 1, 0) == 0);
+    strings lines = rx.finish();
+    const std::string all = joined(lines);
+    // Every frame arrived while the idle ones were still open.
+    const auto first_closing = all.find("closing idle connection: no complete frame for 1 s");
+    ASSERT_NE(first_closing, std::string::npos) << all;
+    EXPECT_LT(all.rfind("frame 4: format float"), first_closing) << all;
+    EXPECT_EQ(count_lines(lines, "connection closed after 0 frames"), 2u) << all;
+    auto sum = summary(lines);
+    EXPECT_EQ(sum["connections"], 3);
+    EXPECT_EQ(sum["frames"], 4);
+    EXPECT_EQ(sum["idle"], 3) << "the sender fell silent too";
+    EXPECT_EQ(sum["bad"], 0);
+    Wav w = read_wav(wav);
+    std::filesystem::remove(wav);
+    EXPECT_EQ(w.data, sent);
+}
+
+// With -1 the receiver stops when a sender ends, not when a connection that
+// never sent a frame does.
+TEST(Receiver, OnlyASenderEndsAOneShotReceiver)
+{
+    Receiver rx({"-p", "0", "-1"});
+    {
+        Socket probe = connected(SOCK_STREAM, rx.port());
+        ASSERT_TRUE(rx.wait_for_line("connection from"));
+    }
+    ASSERT_TRUE(rx.wait_for_line("connection closed after 0 frames"));
+    Socket c = connected(SOCK_STREAM, rx.port());
+    send_all(c.fd, frame_bytes(stream::SF_FLOAT, 1, 0, 0, 0));
+    c = Socket();
+    ASSERT_TRUE(rx.wait_for_line("summary: ")) << joined(rx.finish());
+    auto sum = summary(rx.finish());
+    EXPECT_EQ(sum["connections"], 2);
+    EXPECT_EQ(sum["frames"], 1);
+}
+
+// Two senders whose frames interleave, one cut in the middle of a frame:
+// each is decoded on its own, into its own file, with its own counts.
+TEST(Receiver, TwoSendersAtOnceIntoTwoFiles)
+{
+    auto wav = temp_wav("two");
+    Receiver rx({"-p", "0", "-v", "-o", wav.string()});
+    Socket a = connected(SOCK_STREAM, rx.port());
+    Socket b = connected(SOCK_STREAM, rx.port());
+    ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection from") == 2; }, 5));
+    std::vector<bytes> fa, fb;
+    for (int n = 1; n <= 3; n++)
+        fa.push_back(numbered_frame(stream::SF_FLOAT, n, 2, 11u * static_cast<unsigned>(n)));
+    for (int n : {1, 3})
+        fb.push_back(numbered_frame(stream::SF_16BIT, n, 1, 100u + static_cast<unsigned>(n)));
+    const std::size_t half = fa[0].size() / 2;
+    send_all(a.fd, bytes(fa[0].begin(), fa[0].begin() + static_cast<long>(half)));
+    send_all(b.fd, fb[0]);
+    ASSERT_TRUE(rx.wait_for_line("frame 1: format 16bit")) << joined(rx.finish());
+    send_all(a.fd, bytes(fa[0].begin() + static_cast<long>(half), fa[0].end()));
+    send_all(a.fd, fa[1]);
+    send_all(b.fd, fb[1]);
+    send_all(a.fd, fa[2]);
+    ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, ": format ") == 5; }, 5))
+        << joined(rx.finish());
+    a = Socket();
+    b = Socket();
+    ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection closed after") == 2; }, 5));
+    strings lines = rx.finish();
+    const std::string all = joined(lines);
+    // While both stream, every line says whose it is.
+    EXPECT_EQ(count_lines(lines, ": gap: 1 frame missing before frame 3"), 1u) << all;
+    EXPECT_EQ(count_lines(lines, "sender totals: frames 3 gaps 0 missing 0 restarts 0 bad 0"), 1u) << all;
+    EXPECT_EQ(count_lines(lines, "sender totals: frames 2 gaps 1 missing 1 restarts 0 bad 0"), 1u) << all;
+    auto sum = summary(lines);
+    EXPECT_EQ(sum["connections"], 2);
+    EXPECT_EQ(sum["frames"], 5);
+    EXPECT_EQ(sum["gaps"], 1);
+    EXPECT_EQ(sum["missing"], 1);
+    const auto file_a = file_written(lines, "float, 2 channels");
+    const auto file_b = file_written(lines, "16bit, 1 channels");
+    ASSERT_FALSE(file_a.empty() || file_b.empty()) << all;
+    EXPECT_NE(file_a, file_b);
+    Wav wa = read_wav(file_a), wb = read_wav(file_b);
+    std::filesystem::remove(file_a);
+    std::filesystem::remove(file_b);
+    EXPECT_EQ(wa.data, cat(cat(data_of(fa[0]), data_of(fa[1])), data_of(fa[2])));
+    EXPECT_EQ(wb.data, cat(data_of(fb[0]), data_of(fb[1])));
+    EXPECT_EQ(wa.channels, 2);
+    EXPECT_EQ(wb.format, SF_FORMAT_PCM_16);
+}
+
+// 200 connections at once against a cap of 50: the rest are refused with a
+// line, the 50 all stream, and when they are gone the receiver holds no
+// more descriptors than before.
+TEST(Receiver, ManyConnectionsAtOnce)
+{
+    Receiver rx({"-p", "0", "-v", "-m", "50"});
+    const int before = open_descriptors(rx.pid());
+    std::vector<Socket> peers;
+    for (int i = 0; i < 200; i++)
+        peers.push_back(connected(SOCK_STREAM, rx.port()));
+    ASSERT_TRUE(rx.wait_for([](const strings &l) {
+        return count_lines(l, "refusing connection from 127.0.0.1:") == 150 && count_lines(l, "connection from 127") == 200;
+    }, 20)) << joined(rx.finish());
+    EXPECT_TRUE(rx.wait_for_line("50 connections open already (-m)"));
+    // The refused ones are closed: their sends may fail, the others' arrive.
+    const bytes empty = frame_bytes(stream::SF_FLOAT, 1, 0, 0, 0);
+    for (auto &p : peers)
+        send(p.fd, empty.data(), empty.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "frame 1: format float, channels 0") == 50; }, 20));
+    peers.clear();
+    EXPECT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection closed after 1 frames") == 50; }, 20));
+    EXPECT_EQ(open_descriptors(rx.pid()), before);
+    strings lines = rx.finish();
+    auto sum = summary(lines);
+    EXPECT_EQ(sum["connections"], 50) << joined(lines);
+    EXPECT_EQ(sum["refused"], 150);
+    EXPECT_EQ(sum["frames"], 50);
+}
+
+// Datagrams of two sources, header and data of one between those of the
+// other: each source is a sender of its own, with its own count.
+TEST(Receiver, DatagramSourcesAreToldApart)
+{
+    Receiver rx({"-p", "0", "-u", "-v"});
+    Socket a = connected(SOCK_DGRAM, rx.port());
+    Socket b = connected(SOCK_DGRAM, rx.port());
+    for (int n = 1; n <= 3; n++) {
+        bytes fa = numbered_frame(stream::SF_8BIT, n, 1, 1), fb = numbered_frame(stream::SF_8BIT, 40 + 2 * n, 2, 2);
+        send_all(a.fd, bytes(fa.begin(), fa.begin() + 24));
+        send_all(b.fd, bytes(fb.begin(), fb.begin() + 24));
+        send_all(b.fd, data_of(fb));
+        send_all(a.fd, data_of(fa));
+    }
+    ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, ": format 8bit") == 6; }, 5))
+        << joined(rx.finish());
+    strings lines = rx.finish();
+    const std::string all = joined(lines);
+    EXPECT_EQ(count_lines(lines, "127.0.0.1:" + std::to_string(b.port()) + ": gap: 1 frame missing before frame "), 2u)
+        << all;
+    EXPECT_EQ(count_lines(lines, "bad frame"), 0u) << all;
+    auto sum = summary(lines);
+    EXPECT_EQ(sum["frames"], 6);
+    EXPECT_EQ(sum["sources"], 2);
+    EXPECT_EQ(sum["gaps"], 2);
+    EXPECT_EQ(sum["restarts"], 0);
+}
+
+// strimo~ in the real Pd streams while the test streams from a socket of its
+// own and a third connection idles: every frame of both arrives, in order.
+TEST(Receiver, StrimoIsOneOfSeveralSenders)
+{
+    auto wav = temp_wav("beside");
+    Receiver rx({"-p", "0", "-t", "10", "-o", wav.string()});
+    Socket idle = connected(SOCK_STREAM, rx.port());
+    Socket other = connected(SOCK_STREAM, rx.port());
+    Scenario s;
+    prepare(s, Build::plain);
+    int x = add_sender(s.patch, "1");
+    s.patch.connect(ramp(s.patch), 0, x, 0);
+    dsp_on_first_connect(s.patch, x);
+    s.send(connect_to(rx.port())).wait(800).send("s disconnect");
+    bytes sent;
+    std::thread beside([&] {
+        for (int n = 1; n <= 20; n++) {
+            bytes f = numbered_frame(stream::SF_16BIT, n, 2, static_cast<unsigned>(n));
+            if (send(other.fd, f.data(), f.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(f.size()))
+                return;
+            sent = cat(sent, data_of(f));
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+    });
+    Result r = s.run();
+    beside.join();
+    ASSERT_TRUE(clean(r)) << r.output();
+    other = Socket();
+    ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection closed after") == 2; }, 10))
+        << joined(rx.finish());
+    strings lines = rx.finish();
+    const auto from_pd = file_written(lines, "float, 1 channels");
+    const auto from_test = file_written(lines, "16bit, 2 channels");
+    ASSERT_FALSE(from_pd.empty() || from_test.empty()) << joined(lines);
+    auto frames = ramp_frames(from_pd);
+    Wav w = read_wav(from_test);
+    std::filesystem::remove(from_pd);
+    std::filesystem::remove(from_test);
+    EXPECT_EQ(w.data, sent);
+    EXPECT_EQ(sent.size(), 20u * 4096u);
+    ASSERT_GE(frames.size(), 10u) << joined(lines);
+    for (std::size_t f = 0; f < frames.size(); f++) {
+        EXPECT_EQ(frames[f][0], 1.f + 1024.f * static_cast<float>(f)) << "frame " << f + 1;
+        EXPECT_TRUE(consecutive(frames[f])) << "frame " << f + 1;
+    }
+    EXPECT_EQ(summary(lines)["gaps"], 0);
 }
 
 // ---- messages (no peer needed) -----------------------------------------------
