@@ -48,9 +48,10 @@ BINDIR   ?= $(HOME)/.local/bin
 install: all
 	scripts/install $(BUILD) "$(DESTDIR)$(PDLIBDIR)" "$(DESTDIR)$(BINDIR)"
 
-# One archive per platform for Pd's package manager, in build/package/.
-package: all cross-armhf cross-i386
-	scripts/package $(BUILD)/package $(BUILD) build-armhf build-i386
+# One archive per platform for Pd's package manager, in build/package/, each
+# checked by the package manager's own code.
+package: all cross-armhf cross-arm64 cross-i386
+	scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-arm64 build-i386
