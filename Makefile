@@ -51,7 +51,7 @@ install: all
 # One archive per platform for Pd's package manager, in build/package/, each
 # checked by the package manager's own code.
 package: all cross-armhf cross-arm64 cross-i386
-	scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386
+	PD_HOSTS=$(BUILD)/pd-hosts scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-arm64 build-i386
