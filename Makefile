@@ -4,8 +4,8 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure asan test demo bench clean cross-armhf cross-i386 \
-        test-armhf test-i386 install package
+.PHONY: all deps configure asan test demo bench clean cross-armhf cross-arm64 \
+        cross-i386 test-armhf test-arm64 test-i386 install package
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -31,13 +31,14 @@ demo: all
 bench: all
 	@scripts/bench $(BUILD)
 
-# Cross builds for 32-bit ARM (armhf) and 32-bit x86 (i386), and their tests
-# under qemu-user. Not part of make test: they take their time.
-cross-armhf cross-i386: cross-%: deps
+# Cross builds for 32-bit ARM (armhf), 64-bit ARM (arm64) and 32-bit x86
+# (i386), and their tests under qemu-user. Not part of make test: they take
+# their time.
+cross-armhf cross-arm64 cross-i386: cross-%: deps
 	@scripts/install-deps cross
 	scripts/cross $*
 
-test-armhf test-i386: test-%: all cross-%
+test-armhf test-arm64 test-i386: test-%: all cross-%
 	scripts/test-cross $*
 
 # Installs build/lorvex as the folder lorvex/ in Pd's per-user search path
@@ -47,9 +48,10 @@ BINDIR   ?= $(HOME)/.local/bin
 install: all
 	scripts/install $(BUILD) "$(DESTDIR)$(PDLIBDIR)" "$(DESTDIR)$(BINDIR)"
 
-# One archive per platform for Pd's package manager, in build/package/.
-package: all cross-armhf cross-i386
-	scripts/package $(BUILD)/package $(BUILD) build-armhf build-i386
+# One archive per platform for Pd's package manager, in build/package/, each
+# checked by the package manager's own code.
+package: all cross-armhf cross-arm64 cross-i386
+	PD_HOSTS=$(BUILD)/pd-hosts scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-i386
+	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-arm64 build-i386

@@ -65,6 +65,25 @@ int elf_machine(const fs::path &p)
     return h[18] | h[19] << 8;
 }
 
+// The ELF machine of each CPU name in Pd's package names.
+const std::map<std::string, int> cpu_machine = {
+    {"amd64", 62}, {"i386", 3}, {"armv7", 40}, {"arm64", 183}};
+
+// Where scripts/pd-hosts keeps the Pd releases (and Pd's package manager code).
+std::pair<std::string, std::optional<std::string>> pd_hosts()
+{
+    return {"PD_HOSTS", (fs::path(LORVEX_BUILD_DIR) / "pd-hosts").string()};
+}
+
+// A line of the output that starts with `head` and names `word`.
+bool has_line(const Result &r, const std::string &head, const std::string &word)
+{
+    for (const auto &l : r.lines)
+        if (l.rfind(head, 0) == 0 && l.find(word) != std::string::npos)
+            return true;
+    return false;
+}
+
 std::vector<std::string> expected_files(const std::vector<std::string> &classes)
 {
     std::vector<std::string> files = {
@@ -140,9 +159,10 @@ TEST(Package, ArchiveNameAndContentFollowThePackageFormat)
     TempDir tmp;
     Result p = run_process({"sh", (source_dir() / "scripts" / "package").string(),
                                tmp.path.string(), build_dir().string()},
-        {}, tmp.path, 120);
+        {pd_hosts()}, tmp.path, 280);
     ASSERT_EQ(p.exit_code, 0) << p.output();
-    // One archive, named lorvex[v<version>](<OS>-<arch>-<float size>).dek.
+    // One archive, named lorvex[v<version>](<OS>-<cpu>-<float size>)..., one
+    // platform for each flavour of the plug-ins it holds.
     std::vector<std::string> made;
     for (const auto &e : fs::directory_iterator(tmp.path))
         if (e.path().extension() == ".dek")
@@ -150,12 +170,28 @@ TEST(Package, ArchiveNameAndContentFollowThePackageFormat)
     ASSERT_EQ(made.size(), 1u) << p.output();
     const std::string name = made[0];
     const std::regex format(R"(lorvex\[v)" + std::string(LORVEX_VERSION_TEXT) +
-                            R"(\]\(Linux-(amd64|armv7|i386)-32\)\.dek)");
-    EXPECT_TRUE(std::regex_match(name, format)) << name;
-    // The platform in the name is the one the plug-ins were built for.
-    std::string arch = std::regex_replace(name, std::regex(R"(.*Linux-([a-z0-9]+)-32.*)"), "$1");
-    const std::map<std::string, int> machine = {{"amd64", 62}, {"armv7", 40}, {"i386", 3}};
-    EXPECT_EQ(elf_machine(plugin_dir() / "orvo_lo.pd_linux"), machine.at(arch)) << arch;
+                            R"(\](\(Linux-(amd64|armv7|arm64|i386)-(32|64)\))+\.dek)");
+    ASSERT_TRUE(std::regex_match(name, format)) << name;
+    // Each platform in the name is one the plug-ins were built for.
+    const std::regex platform(R"(\(Linux-([a-z0-9]+)-([0-9]+)\))");
+    for (std::sregex_iterator m(name.begin(), name.end(), platform), e; m != e; ++m) {
+        const std::string cpu = (*m)[1], floatsize = (*m)[2];
+        const fs::path file = floatsize == "32"
+                                  ? plugin_dir() / "orvo_lo.pd_linux"
+                                  : plugin_dir() / ("orvo_lo.linux-" + cpu + "-" + floatsize + ".so");
+        ASSERT_TRUE(fs::exists(file)) << file;
+        EXPECT_EQ(elf_machine(file), cpu_machine.at(cpu)) << file;
+        // Pd's package manager parsed, accepted and installed it, and Pd then
+        // loaded every object from the folder it installed.
+        const std::string plat = "Linux-" + cpu + "-" + floatsize;
+        EXPECT_TRUE(has_line(p, "accepted on: ", plat)) << p.output();
+        if (floatsize == "32") {
+            EXPECT_TRUE(p.contains("loaded in Pd for " + plat + " (")) << p.output();
+        }
+    }
+    EXPECT_TRUE(p.contains("parsed: lorvex " + std::string(LORVEX_VERSION_TEXT) + ", platforms "))
+        << p.output();
+    EXPECT_TRUE(p.contains("installed: ")) << p.output();
     fs::path archive = tmp.path / name;
 
     // The checksum file names the archive and matches it.
@@ -176,6 +212,58 @@ TEST(Package, ArchiveNameAndContentFollowThePackageFormat)
     // Its metadata carries the same version.
     EXPECT_NE(read_file(plugin_dir() / "lorvex-meta.pd").find("VERSION " + std::string(LORVEX_VERSION_TEXT)),
         std::string::npos);
+}
+
+// The check with the package manager's code refuses an archive whose name
+// does not tell what it holds, and one that Pd cannot load from where the
+// package manager put it.
+TEST(Package, PackageManagerCheckRefusesWhatDoesNotFit)
+{
+    TempDir tmp;
+    Result zip = run_process({"zip", "-q", "-r", "-X", (tmp.path / "good.zip").string(), "lorvex"},
+        {}, build_dir(), 60);
+    ASSERT_EQ(zip.exit_code, 0) << zip.output();
+    Result plat = run_process({"sh", (source_dir() / "scripts" / "platforms").string(),
+                                  plugin_dir().string()},
+        {}, tmp.path, 30);
+    ASSERT_EQ(plat.exit_code, 0) << plat.output();
+    std::string platforms;
+    for (const auto &l : plat.lines)
+        platforms += "(" + l + ")";
+    const std::string version = LORVEX_VERSION_TEXT;
+    const std::string other = plat.lines[0].find("-amd64-") != std::string::npos ? "arm64" : "amd64";
+    auto check = [&](const std::string &name, const fs::path &from) {
+        fs::copy_file(from, tmp.path / name);
+        return run_process({"sh", (source_dir() / "scripts" / "deken-check").string(),
+                               (tmp.path / name).string()},
+            {pd_hosts()}, tmp.path, 280);
+    };
+
+    Result good = check("lorvex[v" + version + "]" + platforms + ".dek", tmp.path / "good.zip");
+    ASSERT_EQ(good.exit_code, 0) << good.output();
+
+    for (const std::string &name :
+        {"lorvex[v" + version + "](Linux-" + other + "-32).dek",
+            "lorvex[v" + version + "]" + platforms + "(Windows-amd64-32).dek",
+            "lorvex[v" + version + "].dek"}) {
+        Result r = check(name, tmp.path / "good.zip");
+        EXPECT_NE(r.exit_code, 0) << name;
+        EXPECT_TRUE(r.contains("parsed as platforms")) << r.output();
+    }
+    Result renamed = check("lorvex[v9" + version + "]" + platforms + ".dek", tmp.path / "good.zip");
+    EXPECT_NE(renamed.exit_code, 0);
+    EXPECT_TRUE(renamed.contains("parsed as version '9" + version + "'")) << renamed.output();
+
+    // Without the library plug-roster links, plug-roster does not load.
+    fs::copy_file(tmp.path / "good.zip", tmp.path / "broken.zip");
+    Result del = run_process({"zip", "-q", "-d", (tmp.path / "broken.zip").string(),
+                                 "lorvex/liblorvex.so"},
+        {}, tmp.path, 30);
+    ASSERT_EQ(del.exit_code, 0) << del.output();
+    Result broken = check("lorvex[v" + version + "]" + platforms + "-broken.dek", tmp.path / "broken.zip");
+    EXPECT_NE(broken.exit_code, 0);
+    EXPECT_TRUE(broken.contains("did not create every object")) << broken.output();
+    EXPECT_TRUE(broken.contains("plug-roster")) << broken.output();
 }
 
 TEST(Overview, ListsEveryObjectAndOpensItsHelp)

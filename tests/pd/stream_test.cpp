@@ -705,7 +705,9 @@ TEST_P(Stream, ChannelsZeroSendsHeadersAlone)
         prepare(s);
         int x = add_sender(s.patch, udp ? "2 1" : "2");
         int blocks = block_counter(s.patch);
-        at_block(s.patch, blocks, 16 * 8, x, "disconnect");
+        // 16 frames: room for a connection that takes a while (a Pd under
+        // emulation on a busy machine) to still carry 5 of them.
+        at_block(s.patch, blocks, 16 * 16, x, "disconnect");
         // The first frame, done before the connection, still has two channels.
         s.send("s channels 0").dsp(true).wait(30).send(connect_to(rx.port())).wait(500);
         Result r = s.run();
@@ -734,9 +736,11 @@ TEST_P(Stream, UdpFramesUpToTheDatagramLimit)
     prepare(s);
     int x = add_sender(s.patch, "32 1");
     int blocks = block_counter(s.patch);
-    at_block(s.patch, blocks, 40, x, "format 16bit , channels 31");   // frames 4..
-    at_block(s.patch, blocks, 72, x, "format 8bit , channels 32");    // frames 6..
-    at_block(s.patch, blocks, 104, x, "format float , channels 16");  // frame 8 fails
+    // Five frames of 15 channels first: room for a connection that takes a
+    // while (a Pd under emulation on a busy machine) to still carry one.
+    at_block(s.patch, blocks, 72, x, "format 16bit , channels 31");   // frames 6..
+    at_block(s.patch, blocks, 104, x, "format 8bit , channels 32");   // frames 8..
+    at_block(s.patch, blocks, 136, x, "format float , channels 16");  // frame 10 fails
     s.send("s channels 15").dsp(true).wait(30).send(connect_to(rx.port())).wait(600);
     Result r = s.run();
     ASSERT_TRUE(clean(r)) << r.output();
