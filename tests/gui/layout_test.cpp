@@ -173,6 +173,8 @@ class Layout : public ::testing::TestWithParam<fs::path> {};
 
 TEST_P(Layout, DrawnWithoutOverlapsCrossingsOrOverflow)
 {
+    if (emulated())
+        GTEST_SKIP() << "the layout is the same for every platform: checked in the native build";
     const fs::path patch = GetParam();
     const Result &r = session();
     ASSERT_FALSE(r.timed_out) << r.output();
@@ -211,6 +213,8 @@ TEST_P(Layout, DrawnWithoutOverlapsCrossingsOrOverflow)
 
 TEST(LayoutSession, EndsCleanly)
 {
+    if (emulated())
+        GTEST_SKIP() << "the layout is the same for every platform: checked in the native build";
     const Result &r = session();
     EXPECT_TRUE(r.clean()) << r.output();
     EXPECT_FALSE(r.contains("couldn't create")) << r.output();
