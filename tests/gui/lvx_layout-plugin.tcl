@@ -53,8 +53,8 @@ proc ::lvx_layout::next {} {
     set current [lindex $queue 0]
     set queue [lrange $queue 1 end]
     pdsend "pd open [enquote_path [file tail $current]] [enquote_path [file dirname $current]]"
-    # Pd draws a window while it opens the patch: this message comes back
-    # only after everything that opening sent to the GUI.
+    # Pd asks the GUI for the patch's window while it opens the patch: this
+    # message comes back after that request.
     pdsend "pd plugin-dispatch lvx-layout drawn"
 }
 
