@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <set>
 #include <sstream>
 
 #include "pd.hpp"
