@@ -37,7 +37,7 @@ struct Cord {
 
 struct Drawn {
     bool window = false;
-    int width = 0, height = 0;  // the canvas as Pd's GUI showed it
+    int width = 0, height = 0;  // the window as Pd's GUI showed it
     std::vector<Box> boxes;
     std::vector<Cord> cords;
     std::vector<std::string> errors;

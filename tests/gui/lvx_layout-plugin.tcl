@@ -6,7 +6,7 @@
 # it does nothing, so it is harmless on a search path.
 #
 # The dump, one item a line, in canvas coordinates:
-#   window <width> <height>                    the canvas as shown
+#   window <width> <height>                    the window as shown
 #   box <kind> <x1> <y1> <x2> <y2> <broken> <text>
 #                                               kind: obj msg atom comment graph
 #   cord <x1> <y1> <x2> <y2>
@@ -96,7 +96,11 @@ proc ::lvx_layout::mapped {args} {
     variable current
     variable fresh
     variable main
-    # Let Tk lay out and paint the window before it is read and photographed.
+    # Let Tk lay out the window, settle its scroll bars (Pd does so only
+    # when it gets round to it, which under load may be after this), and
+    # paint it before it is read and photographed.
+    update
+    if {$main ne ""} {::pdtk_canvas::pdtk_canvas_getscroll $main.c}
     update
     set out [file join $::env(LORVEX_LAYOUT_OUT) [file rootname [file tail $current]]]
     set f [open $out.txt w]
@@ -133,7 +137,8 @@ proc ::lvx_layout::span {c i} {
 }
 
 proc ::lvx_layout::dump {f c} {
-    puts $f "window [winfo width $c] [winfo height $c]"
+    set w [winfo toplevel $c]
+    puts $f "window [winfo width $w] [winfo height $w]"
     array set rect {}
     array set kind {}
     array set text {}
