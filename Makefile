@@ -1,11 +1,12 @@
-# The front door: make, make test, make demo, make bench, make install, make package.
+# The front door: make, make test, make demo, make bench, make screenshots,
+# make install, make package.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
 .PHONY: all deps configure asan test demo bench clean cross-armhf cross-arm64 \
-        cross-i386 test-armhf test-arm64 test-i386 install package
+        cross-i386 test-armhf test-arm64 test-i386 install package screenshots
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -30,6 +31,11 @@ demo: all
 
 bench: all
 	@scripts/bench $(BUILD)
+
+# The README's pictures in docs/: the overview and help patches drawn by Pd's
+# GUI under Xvfb, and the demo's spectrogram.
+screenshots: all demo
+	@scripts/screenshots $(BUILD)
 
 # Cross builds for 32-bit ARM (armhf), 64-bit ARM (arm64) and 32-bit x86
 # (i386), and their tests under qemu-user. Not part of make test: they take

@@ -276,9 +276,9 @@ TEST(Overview, ListsEveryObjectAndOpensItsHelp)
     s.send("pd open lorvex-overview.pd " + plugin_dir().string());
     for (const auto &c : built_classes()) {
         EXPECT_NE(overview.find(" " + c + ";"), std::string::npos) << c << " is not listed";
-        // A click on a name sends it to the opener; the help canvas then
+        // A click on a name sends it to lorvex-help; the help canvas then
         // answers a message, or Pd says there is no such object.
-        s.send("lorvex-overview-open " + c).send("pd-" + c + "-help.pd dirty 0");
+        s.send("lorvex-help " + c).send("pd-" + c + "-help.pd dirty 0");
     }
     Result r = s.run();
     EXPECT_TRUE(r.clean()) << r.output();
