@@ -22,15 +22,15 @@ bool same(window a, window b) { return a.first == b.first && a.end == b.end; }
 
 TEST(ArrayFactor, NeverBelowOne)
 {
-    EXPECT_EQ(array_factor(0), 1);
-    EXPECT_EQ(array_factor(0.5f), 1);
-    EXPECT_EQ(array_factor(-3), 1);
-    EXPECT_EQ(array_factor(-INFINITY), 1);
-    EXPECT_EQ(array_factor(std::nanf("")), 1);
-    EXPECT_EQ(array_factor(-std::nanf("")), 1);
-    EXPECT_EQ(array_factor(2.9f), 2);
-    EXPECT_EQ(array_factor(1e30f), std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(array_factor(INFINITY), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(array_factor<float>(0), 1);
+    EXPECT_EQ(array_factor<float>(0.5f), 1);
+    EXPECT_EQ(array_factor<float>(-3), 1);
+    EXPECT_EQ(array_factor<float>(-INFINITY), 1);
+    EXPECT_EQ(array_factor<float>(std::nanf("")), 1);
+    EXPECT_EQ(array_factor<float>(-std::nanf("")), 1);
+    EXPECT_EQ(array_factor<float>(2.9f), 2);
+    EXPECT_EQ(array_factor<float>(1e30f), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(array_factor<float>(INFINITY), std::numeric_limits<std::int32_t>::max());
 }
 
 TEST(ClipWindow, OneElementPerPosition)
