@@ -65,3 +65,12 @@ TEST(ClipWindow, GroupsAreVisitedOnlyWhole)
     // A factor larger than the source leaves nothing.
     EXPECT_TRUE(same(clip_window<2>({10, 10}, {0, 0}, {imax, 1}), {0, 0}));
 }
+
+TEST(ArrayFactor, DoublesAsPdsFloat)
+{
+    EXPECT_EQ(array_factor(0.0), 1);
+    EXPECT_EQ(array_factor(std::nan("")), 1);
+    EXPECT_EQ(array_factor(-HUGE_VAL), 1);
+    EXPECT_EQ(array_factor(16777217.5), 16777217);
+    EXPECT_EQ(array_factor(1e300), std::numeric_limits<std::int32_t>::max());
+}

@@ -132,3 +132,22 @@ TEST(MidiSystemPort, TruncatesBeforeSubtracting)
     EXPECT_EQ(system_port<float>(-1e30f), static_cast<std::int32_t>((std::int64_t{int_min} - 1) >> 4));
     EXPECT_EQ(system_port<float>(1e30f), (int_max - 1) >> 4);
 }
+
+// In double-precision Pd the subtraction is in double: 2^24 + 2 less 1 is
+// exact there. The other rules hold for every double as for every float.
+TEST(MidiAddress, SubtractsInPdsFloatTypeInPd64)
+{
+    const address a = channel_address(16777218.0);
+    EXPECT_EQ(a.port, 1048576);
+    EXPECT_EQ(a.channel, 1);
+    EXPECT_EQ(channel_address(std::nan("")).port, 0);
+    EXPECT_EQ(channel_address(1e300).port, int_max >> 4);
+    EXPECT_EQ(channel_address(-HUGE_VAL).channel, 0);
+    EXPECT_EQ(program(129.5), 127);
+    EXPECT_EQ(program(-1e300), 0);
+    EXPECT_EQ(bend(1e300), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(bend(std::nan("")), 8192);
+    EXPECT_EQ(port_index(2147483648.5), int_max);
+    EXPECT_EQ(system_port(17.0), 1);
+    EXPECT_EQ(one_based(-0.0), 1.0);
+}
