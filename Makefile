@@ -20,7 +20,8 @@ configure: deps
 # The plug-ins again, with AddressSanitizer and UBSan, for runs inside Pd.
 asan: deps
 	@test -f $(ASAN_BUILD)/CMakeCache.txt || cmake -S . -B $(ASAN_BUILD) \
-		-DLORVEX_SANITIZE=ON -DLORVEX_TESTS=OFF -DLORVEX_TOOLS=OFF $(CMAKE_ARGS)
+		-DLORVEX_SANITIZE=ON -DLORVEX_TESTS=OFF -DLORVEX_TOOLS=OFF \
+		-DLORVEX_PD_HOSTS_DIR=$(abspath $(BUILD))/pd-hosts $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
 test: all asan

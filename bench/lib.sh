@@ -1,9 +1,10 @@
 # Shared by the benchmark scripts: where things are and how Pd runs.
-# BUILD is the build folder (absolute); WORK a scratch folder per script.
+# BUILD is the build folder (absolute); WORK a scratch folder per script;
+# PD the command that starts Pd (default: the system's pd).
 pd_run() {
   # pd_run <patch> [more Pd flags...]: batch run, console on stdout
   patch=$1; shift
-  pd -nogui -noprefs -noaudio -nrt -batch -stderr -path "$BUILD/lorvex" "$@" \
+  ${PD:-pd} -nogui -noprefs -noaudio -nrt -batch -stderr -path "$BUILD/lorvex" "$@" \
      -open "$patch" 2>&1
 }
 

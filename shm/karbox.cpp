@@ -1,6 +1,9 @@
 // karbox: a block of 32-bit floats in a System V shared memory segment, found
 // by a positive integer key, so that objects in this Pd, in another Pd or in
-// any other program that knows the key work on the same data.
+// any other program that knows the key work on the same data. The block
+// stays 32-bit in double-precision Pd (Pd64) too, as other programs read it:
+// Pd's values are rounded to the nearest float on the way in and widened on
+// the way out.
 //
 // Errors that belong to no object go through pd_error(nullptr, ...): Pd's
 // headers no longer declare error(), and this prints the same console line.
@@ -78,7 +81,7 @@ int karbox_set_tab(t_karbox *x, t_symbol *name, int q, int p, int m)
     float *to = x->x_data + p;
     const t_word *from = a.vec + q;
     for (std::int64_t i = 0; i < count; i++)
-        to[i] = from[i].w_float;
+        to[i] = static_cast<float>(from[i].w_float);
     return static_cast<int>(count);
 }
 
@@ -124,7 +127,7 @@ static void karbox_set_values(t_karbox *x, int argc, t_atom *argv)
     const std::int32_t p = karbox_position(0, argc, argv);
     const std::int64_t count = std::min<std::int64_t>(argc - 1, std::int64_t{x->x_size} - p);
     for (std::int64_t j = 0; j < count; j++)
-        x->x_data[p + j] = atom_getfloat(argv + 1 + j);
+        x->x_data[p + j] = static_cast<float>(atom_getfloat(argv + 1 + j));
 }
 
 // Both copies need a block and at least one argument.

@@ -1,64 +1,78 @@
 // The resonant second-order low-pass of wavlim~: its design from a cutoff
 // frequency at the oversampled rate, and one step of the filter. Designed
-// in double where the trigonometry needs it, run in float.
+// in double where the trigonometry needs it, run in Pd's sample type T
+// (float; double in Pd64): every step written "in T" below is single
+// precision in Pd and double precision in Pd64.
 #pragma once
 
 #include <cmath>
+#include <concepts>
 #include <cstdint>
 
 namespace lorvex::lowpass {
 
+template <std::floating_point T>
 struct coefficients {
-    float b0, b1, b2, a1, a2;
+    T b0, b1, b2, a1, a2;
 };
 
 // The filter off: the output is the input.
-inline constexpr coefficients pass_through{1, 0, 0, 0, 0};
-
-// What the design gives at w = 6.28; every w above it (a cutoff near or past
-// the oversampled rate, or no sample rate known yet) keeps these.
-inline constexpr float above_b0 = 2.5394054e-06f;
-inline constexpr coefficients above_range{
-    above_b0, 5.0788108e-06f, above_b0, -2.0048912f, 1.0049013f};
+template <std::floating_point T>
+inline constexpr coefficients<T> pass_through{1, 0, 0, 0, 0};
 
 // Normalized angular frequency of `cutoff` Hz at `factor` steps per sample
-// of rate `sr`. 2f is a float, the product with pi a double, the divisor the
-// float product of factor and rate, the quotient rounded to float. A rate of
+// of rate `sr`. 2f is in T, the product with pi a double, the divisor the
+// product of factor and rate in T, the quotient rounded to T. A rate of
 // 0 gives an infinite w (or NaN for a cutoff of 0, which is never designed).
-inline float angular(float cutoff, std::int32_t factor, float sr)
+template <std::floating_point T>
+inline T angular(T cutoff, std::int32_t factor, T sr)
 {
-    const double divisor = static_cast<float>(factor) * sr;
-    return static_cast<float>(static_cast<double>(2.0f * cutoff) * 3.1415926 / divisor);
+    const double divisor = static_cast<T>(factor) * sr;
+    return static_cast<T>(static_cast<double>(T(2) * cutoff) * 3.1415926 / divisor);
 }
 
 // The low-pass with a fixed resonance (quality 1 / (2 * 0.7675231)) at w.
-inline coefficients design_at(float w)
+template <std::floating_point T>
+inline coefficients<T> design_at(T w)
 {
     double s, c;
-    ::sincos(w, &s, &c);
-    const float alpha = static_cast<float>(s * 0.7675231099128723);
-    const float cw = static_cast<float>(c);
-    const float a0 = alpha + 1;
-    const float b0 = ((1 - cw) * 0.5f) / a0;
+    ::sincos(static_cast<double>(w), &s, &c);
+    const T alpha = static_cast<T>(s * 0.7675231099128723);
+    const T cw = static_cast<T>(c);
+    const T a0 = alpha + 1;
+    const T b0 = ((1 - cw) * T(0.5)) / a0;
     return {b0, (1 - cw) / a0, b0, (cw * -2) / a0, (1 - alpha) / a0};
 }
 
-// The coefficients for a non-zero cutoff.
-inline coefficients design(float cutoff, std::int32_t factor, float sr)
+// What the design gives at w = 6.28 (as a T); every w above it (a cutoff
+// near or past the oversampled rate, or no sample rate known yet) keeps these.
+// In single precision they are b0 = b2 = 2.5394054e-06, b1 = 5.0788108e-06,
+// a1 = -2.0048912, a2 = 1.0049013.
+template <std::floating_point T>
+inline coefficients<T> above_range()
 {
-    const float w = angular(cutoff, factor, sr);
-    return static_cast<double>(w) > 6.28 ? above_range : design_at(w);
+    return design_at(static_cast<T>(6.28));
+}
+
+// The coefficients for a non-zero cutoff.
+template <std::floating_point T>
+inline coefficients<T> design(T cutoff, std::int32_t factor, T sr)
+{
+    const T w = angular(cutoff, factor, sr);
+    return design_at(static_cast<double>(w) > 6.28 ? static_cast<T>(6.28) : w);
 }
 
 // The filter memory: inputs and outputs one and two steps back.
+template <std::floating_point T>
 struct memory {
-    float x1, x2, y1, y2;
+    T x1, x2, y1, y2;
 };
 
-// One step, in float, summed in exactly this order.
-[[gnu::always_inline]] inline float step(const coefficients &c, memory &m, float x)
+// One step, in T, summed in exactly this order.
+template <std::floating_point T>
+[[gnu::always_inline]] inline T step(const coefficients<T> &c, memory<T> &m, T x)
 {
-    const float y = ((c.b1 * m.x1 + c.b0 * x) + c.b2 * m.x2) - c.a1 * m.y1 - c.a2 * m.y2;
+    const T y = ((c.b1 * m.x1 + c.b0 * x) + c.b2 * m.x2) - c.a1 * m.y1 - c.a2 * m.y2;
     m.x2 = m.x1;
     m.x1 = x;
     m.y2 = m.y1;

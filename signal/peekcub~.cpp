@@ -38,9 +38,9 @@ LORVEX_EXPORT void peekcub_tilde_set(t_peekcub_tilde *x, t_symbol *s)
     lorvex::interpolate(
         n,
         [&](std::int64_t k) LORVEX_INLINE {
-            const float findex = in[k];
+            const t_sample findex = in[k];
             std::int32_t index = lorvex::trunc(findex);
-            float frac;
+            t_sample frac;
             if (index <= 0) {
                 index = 1;
                 frac = 0;
@@ -48,13 +48,13 @@ LORVEX_EXPORT void peekcub_tilde_set(t_peekcub_tilde *x, t_symbol *s)
                 index = maxindex;
                 frac = 1;
             } else {
-                frac = findex - static_cast<float>(index);
+                frac = findex - static_cast<t_sample>(index);
             }
             const t_word *a = tab + index;
-            return lorvex::neighbourhood{
+            return lorvex::neighbourhood<t_sample>{
                 a[-1].w_float, a[0].w_float, a[1].w_float, a[2].w_float, frac};
         },
-        [&](std::int64_t k, float v) LORVEX_INLINE { out[k] = v; });
+        [&](std::int64_t k, t_sample v) LORVEX_INLINE { out[k] = v; });
 }
 
 static t_int *peekcub_tilde_perform(t_int *w)

@@ -41,12 +41,12 @@ static void wavcub_tilde_ft1(t_wavcub_tilde *x, t_floatarg f)
         n,
         [&](std::int64_t k) LORVEX_INLINE {
             const t_word *a = tab + (wt::index(b.p) & b.mask);
-            const lorvex::neighbourhood h{
-                a[0].w_float, a[1].w_float, a[2].w_float, a[3].w_float, wt::fraction(b.p)};
+            const lorvex::neighbourhood<t_sample> h{
+                a[0].w_float, a[1].w_float, a[2].w_float, a[3].w_float, wt::fraction<t_sample>(b.p)};
             b.p += static_cast<double>(b.scale * in[k]);
             return h;
         },
-        [&](std::int64_t k, float v) LORVEX_INLINE { out[k] = v; });
+        [&](std::int64_t k, t_sample v) LORVEX_INLINE { out[k] = v; });
     x->x_phase = wt::wrap(b.p, x->x_fsize, x->x_finvsize);
 }
 

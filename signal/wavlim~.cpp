@@ -41,7 +41,7 @@ LORVEX_EXPORT void wavlim_tilde_set(t_wavlim_tilde *x, t_symbol *s)
     lorvex::bind_oscillator(x, "wavlim~", s, lorvex::wavetable::period, [](int) {});
 }
 
-static void wavlim_tilde_install(t_wavlim_tilde *x, const lorvex::lowpass::coefficients &c)
+static void wavlim_tilde_install(t_wavlim_tilde *x, const lorvex::lowpass::coefficients<t_float> &c)
 {
     x->x_b0 = c.b0;
     x->x_b1 = c.b1;
@@ -58,7 +58,7 @@ LORVEX_EXPORT void wavlim_tilde_cutoff(t_wavlim_tilde *x, t_floatarg f)
 {
     x->x_cutoff = f;
     if (f == 0) {
-        wavlim_tilde_install(x, lorvex::lowpass::pass_through);
+        wavlim_tilde_install(x, lorvex::lowpass::pass_through<t_float>);
         x->x_x2 = x->x_x1 = x->x_y2 = x->x_y1 = 0;
         return;
     }
@@ -84,25 +84,25 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
     namespace wt = lorvex::wavetable;
     wt::block b = wt::begin(x->x_fsize, x->x_conv, x->x_phase);
     const std::int32_t steps = x->x_upsample;
-    const float factor = static_cast<float>(steps);
-    const lorvex::lowpass::coefficients c{x->x_b0, x->x_b1, x->x_b2, x->x_a1, x->x_a2};
-    lorvex::lowpass::memory m{x->x_x1, x->x_x2, x->x_y1, x->x_y2};
+    const t_sample factor = static_cast<t_sample>(steps);
+    const lorvex::lowpass::coefficients<t_sample> c{x->x_b0, x->x_b1, x->x_b2, x->x_a1, x->x_a2};
+    lorvex::lowpass::memory<t_sample> m{x->x_x1, x->x_x2, x->x_y1, x->x_y2};
     // The table wraps: each of the four points is taken modulo the period.
     auto around = [&]() LORVEX_INLINE {
         const std::uint32_t i = wt::index(b.p);
-        return lorvex::neighbourhood{tab[i & b.mask].w_float, tab[(i + 1) & b.mask].w_float,
-            tab[(i + 2) & b.mask].w_float, tab[(i + 3) & b.mask].w_float, wt::fraction(b.p)};
+        return lorvex::neighbourhood<t_sample>{tab[i & b.mask].w_float, tab[(i + 1) & b.mask].w_float,
+            tab[(i + 2) & b.mask].w_float, tab[(i + 3) & b.mask].w_float, wt::fraction<t_sample>(b.p)};
     };
     if (steps == 1) {
         // Dividing by 1 changes no bits: the plain oscillator skips it.
         lorvex::interpolate(
             n,
             [&](std::int64_t k) LORVEX_INLINE {
-                const lorvex::neighbourhood h = around();
+                const lorvex::neighbourhood<t_sample> h = around();
                 b.p += static_cast<double>(in[k] * b.scale);
                 return h;
             },
-            [&](std::int64_t k, float v) LORVEX_INLINE {
+            [&](std::int64_t k, t_sample v) LORVEX_INLINE {
                 out[k] = lorvex::lowpass::step(c, m, v);
             });
     } else {
@@ -112,13 +112,13 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
         auto stream = [&](auto per_step) LORVEX_INLINE {
             std::int64_t read_k = 0, write_k = 0;
             std::int32_t read_r = 0, write_r = 0;
-            float inc = 0;
+            t_sample inc = 0;
             lorvex::interpolate(
                 static_cast<std::int64_t>(n) * steps,
                 [&](std::int64_t) LORVEX_INLINE {
                     if (read_r == 0)
                         inc = per_step(in[read_k]) * b.scale;
-                    const lorvex::neighbourhood h = around();
+                    const lorvex::neighbourhood<t_sample> h = around();
                     b.p += static_cast<double>(inc);
                     if (++read_r == steps) {
                         read_r = 0;
@@ -126,8 +126,8 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
                     }
                     return h;
                 },
-                [&](std::int64_t, float v) LORVEX_INLINE {
-                    const float y = lorvex::lowpass::step(c, m, v);
+                [&](std::int64_t, t_sample v) LORVEX_INLINE {
+                    const t_sample y = lorvex::lowpass::step(c, m, v);
                     if (++write_r == steps) {
                         write_r = 0;
                         out[write_k++] = y;
@@ -137,10 +137,10 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
         // A power of two divides exactly as its inverse multiplies: the
         // common factors skip the division.
         if ((steps & (steps - 1)) == 0) {
-            const float inverse = 1 / factor;
-            stream([inverse](float f) LORVEX_INLINE { return f * inverse; });
+            const t_sample inverse = 1 / factor;
+            stream([inverse](t_sample f) LORVEX_INLINE { return f * inverse; });
         } else {
-            stream([factor](float f) LORVEX_INLINE { return f / factor; });
+            stream([factor](t_sample f) LORVEX_INLINE { return f / factor; });
         }
     }
     x->x_x1 = m.x1;

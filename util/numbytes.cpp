@@ -13,7 +13,7 @@ static t_class *numbytes_class;
 // the IEEE 754 bit pattern comes first.
 static void numbytes_float(t_numbytes *x, t_floatarg f)
 {
-    const auto fbuf = lorvex::convert::float_bytes(f);
+    const auto fbuf = lorvex::convert::float_bytes(static_cast<float>(f));
     t_atom list[4];
     for (int i = 0; i < 4; i++)
         SETFLOAT(&list[i], fbuf[i]);

@@ -11,7 +11,7 @@ t_class *textnum_class;
 
 static void textnum_symbol(t_textnum *x, t_symbol *sym)
 {
-    outlet_float(x->x_obj.ob_outlet, lorvex::convert::text_number(sym->s_name));
+    outlet_float(x->x_obj.ob_outlet, lorvex::convert::text_number<t_float>(sym->s_name));
 }
 
 static void textnum_list(t_textnum *x, t_symbol *, int argc, t_atom *argv)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 
@@ -12,7 +13,8 @@
 namespace lorvex {
 
 // A factor is never below 1: anything less (0, negatives, NaN) gives 1.
-constexpr std::int32_t array_factor(float f) noexcept
+template <std::floating_point Real>
+constexpr std::int32_t array_factor(Real f) noexcept
 {
     return f < 1 ? 1 : std::max<std::int32_t>(1, trunc(f));
 }

@@ -3,45 +3,51 @@
 // frac 0 and p2 at frac 1, with p0 and p3 as outer neighbours.
 //
 // The precision of each step is part of the sound: the slope terms and the
-// cubic coefficient are rounded to float, the quadratic coefficient and the
-// nesting with frac are carried in double, and only the result is rounded
-// back. Every object that interpolates goes through this header, so that
-// they all give the same bits for the same four points.
+// cubic coefficient are rounded to Pd's sample type T (float; double in
+// Pd64), the quadratic coefficient and the nesting with frac are carried in
+// double, and only the result is rounded back to T. Every object that
+// interpolates goes through this header, so that they all give the same bits
+// for the same four points.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 
 namespace lorvex {
 
-[[gnu::always_inline]] inline float cubic(float p0, float p1, float p2, float p3, float frac)
+template <std::floating_point T>
+[[gnu::always_inline]] inline T cubic(T p0, T p1, T p2, T p3, T frac)
 {
-    const float slope = 0.5f * (p2 - p0);
-    // The product first, then the other term added, both in float.
-    const float c3 = 1.5f * (p1 - p2) + 0.5f * (p3 - p0);
+    const T slope = T(0.5) * (p2 - p0);
+    // The product first, then the other term added, both in T.
+    const T c3 = T(1.5) * (p1 - p2) + T(0.5) * (p3 - p0);
     const double c2 = static_cast<double>(p0) - 2.5 * static_cast<double>(p1) +
-                      static_cast<double>(2.0f * p2) - static_cast<double>(0.5f * p3);
+                      static_cast<double>(T(2) * p2) - static_cast<double>(T(0.5) * p3);
     const double f = frac;
-    return static_cast<float>(static_cast<double>(p1) +
-                              f * (static_cast<double>(slope) +
-                                      f * (c2 + f * static_cast<double>(c3))));
+    return static_cast<T>(static_cast<double>(p1) +
+                          f * (static_cast<double>(slope) +
+                                  f * (c2 + f * static_cast<double>(c3))));
 }
 
 // Four curves at once, one per lane: lane by lane the same operations in
 // the same precision as above, so the same bits, in about half the
 // instructions where the processor has vector units (the double part runs
 // two lanes at a time). Where it has none the compiler splits the lanes.
-using quad = float __attribute__((vector_size(16)));
-
 namespace detail {
-using pair = double __attribute__((vector_size(16)));
-using half = float __attribute__((vector_size(8)));
+template <typename T>
+using lanes4 [[gnu::vector_size(4 * sizeof(T))]] = T;
+template <typename T>
+using lanes2 [[gnu::vector_size(2 * sizeof(T))]] = T;
+using pair = lanes2<double>;
 
-[[gnu::always_inline]] inline pair low(quad v)
+template <typename V>
+[[gnu::always_inline]] inline pair low(V v)
 {
     return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1), pair);
 }
 
-[[gnu::always_inline]] inline pair high(quad v)
+template <typename V>
+[[gnu::always_inline]] inline pair high(V v)
 {
     return __builtin_convertvector(__builtin_shufflevector(v, v, 2, 3), pair);
 }
@@ -54,23 +60,36 @@ using half = float __attribute__((vector_size(8)));
 }
 } // namespace detail
 
-[[gnu::always_inline]] inline quad cubic(quad p0, quad p1, quad p2, quad p3, quad frac)
+// Four values of Pd's sample type T side by side.
+template <std::floating_point T>
+using quad_of = detail::lanes4<T>;
+using quad = quad_of<float>;
+
+template <std::floating_point T>
+[[gnu::always_inline]] inline quad_of<T> cubic4(
+    quad_of<T> p0, quad_of<T> p1, quad_of<T> p2, quad_of<T> p3, quad_of<T> frac)
 {
     using namespace detail;
-    const quad slope = 0.5f * (p2 - p0);
-    const quad c3 = 1.5f * (p1 - p2) + 0.5f * (p3 - p0);
-    const quad two_p2 = 2.0f * p2, half_p3 = 0.5f * p3;
+    const quad_of<T> slope = T(0.5) * (p2 - p0);
+    const quad_of<T> c3 = T(1.5) * (p1 - p2) + T(0.5) * (p3 - p0);
+    const quad_of<T> two_p2 = T(2) * p2, half_p3 = T(0.5) * p3;
     const pair a = nest(low(p0), low(p1), low(two_p2), low(half_p3), low(slope), low(c3),
         low(frac));
     const pair b = nest(high(p0), high(p1), high(two_p2), high(half_p3), high(slope), high(c3),
         high(frac));
-    return __builtin_shufflevector(
-        __builtin_convertvector(a, half), __builtin_convertvector(b, half), 0, 1, 2, 3);
+    return __builtin_shufflevector(__builtin_convertvector(a, lanes2<T>),
+        __builtin_convertvector(b, lanes2<T>), 0, 1, 2, 3);
+}
+
+[[gnu::always_inline]] inline quad cubic(quad p0, quad p1, quad p2, quad p3, quad frac)
+{
+    return cubic4<float>(p0, p1, p2, p3, frac);
 }
 
 // The four points of one interpolation and the position between p1 and p2.
+template <std::floating_point T>
 struct neighbourhood {
-    float p0, p1, p2, p3, frac;
+    T p0, p1, p2, p3, frac;
 };
 
 // Interpolates `count` neighbourhoods: read(t) gives the t-th and write(t, value)
@@ -81,20 +100,21 @@ struct neighbourhood {
 template <typename Read, typename Write>
 [[gnu::always_inline]] inline void interpolate(std::int64_t count, Read &&read, Write &&write)
 {
+    using T = decltype(read(std::int64_t{}).p0);
     std::int64_t t = 0;
+    using q = quad_of<T>;
     for (; t + 4 <= count; t += 4) {
-        const neighbourhood a = read(t), b = read(t + 1), c = read(t + 2), d = read(t + 3);
-        const quad v = cubic(quad{a.p0, b.p0, c.p0, d.p0}, quad{a.p1, b.p1, c.p1, d.p1},
-            quad{a.p2, b.p2, c.p2, d.p2}, quad{a.p3, b.p3, c.p3, d.p3},
-            quad{a.frac, b.frac, c.frac, d.frac});
+        const neighbourhood<T> a = read(t), b = read(t + 1), c = read(t + 2), d = read(t + 3);
+        const q v = cubic4<T>(q{a.p0, b.p0, c.p0, d.p0}, q{a.p1, b.p1, c.p1, d.p1},
+            q{a.p2, b.p2, c.p2, d.p2}, q{a.p3, b.p3, c.p3, d.p3}, q{a.frac, b.frac, c.frac, d.frac});
         write(t, v[0]);
         write(t + 1, v[1]);
         write(t + 2, v[2]);
         write(t + 3, v[3]);
     }
     for (; t < count; t++) {
-        const neighbourhood a = read(t);
-        write(t, cubic(a.p0, a.p1, a.p2, a.p3, a.frac));
+        const neighbourhood<T> a = read(t);
+        write(t, cubic<T>(a.p0, a.p1, a.p2, a.p3, a.frac));
     }
 }
 

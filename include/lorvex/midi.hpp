@@ -4,6 +4,7 @@
 // arithmetic, so that every rule is checked without Pd.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <limits>
 
@@ -17,11 +18,13 @@ struct address {
 };
 
 // The combined channel as a float inlet stores it. The subtraction stays in
-// single precision before truncating; anything below 1 (including what the
+// Pd's float type (single precision; double in Pd64) before truncating;
+// anything below 1 (including what the
 // channel inlet may write later) is channel 1.
-constexpr address channel_address(float combined) noexcept
+template <std::floating_point Real>
+constexpr address channel_address(Real combined) noexcept
 {
-    std::int32_t binchan = trunc(combined - 1.0f);
+    std::int32_t binchan = trunc(combined - Real{1});
     if (binchan < 0)
         binchan = 0;
     return {binchan >> 4, binchan & 15};
@@ -30,19 +33,22 @@ constexpr address channel_address(float combined) noexcept
 // A 1-based channel or port number given as a creation argument: 0 or less
 // (also a missing one, which arrives as 0) means 1. Only constructors do
 // this; the inlets store anything.
-constexpr float one_based(float arg) noexcept { return arg <= 0 ? 1.0f : arg; }
+template <std::floating_point Real>
+constexpr Real one_based(Real arg) noexcept { return arg <= 0 ? Real{1} : arg; }
 
 // A 1-based program number becomes the 0..127 program change value.
-constexpr std::int32_t program(float number) noexcept
+template <std::floating_point Real>
+constexpr std::int32_t program(Real number) noexcept
 {
-    std::int32_t p = trunc(number - 1.0f);
+    std::int32_t p = trunc(number - Real{1});
     return p < 0 ? 0 : p > 127 ? 127 : p;
 }
 
 // A bend relative to the centre becomes the 14-bit value around 8192. It is
 // not clipped to 0..16383 (Pd's output does that); only a sum that would
 // leave the integer range stops at its limit instead of overflowing.
-constexpr std::int32_t bend(float offset) noexcept
+template <std::floating_point Real>
+constexpr std::int32_t bend(Real offset) noexcept
 {
     constexpr std::int32_t centre = 8192;
     std::int32_t b = trunc(offset);
@@ -52,11 +58,13 @@ constexpr std::int32_t bend(float offset) noexcept
 }
 
 // A 1-based port number, unclipped: port 0 (or below) is an index Pd drops.
-constexpr std::int32_t port_index(float number) noexcept { return trunc(number - 1.0f); }
+template <std::floating_point Real>
+constexpr std::int32_t port_index(Real number) noexcept { return trunc(number - Real{1}); }
 
 // The port of a system message: truncated first, then 1 taken away as an
 // integer, and floor-divided by 16, so that a channel below 1 gives port -1.
-constexpr std::int32_t system_port(float combined) noexcept
+template <std::floating_point Real>
+constexpr std::int32_t system_port(Real combined) noexcept
 {
     std::int64_t binchan = std::int64_t{trunc(combined)} - 1;
     return static_cast<std::int32_t>(binchan >> 4);

@@ -167,12 +167,12 @@ constexpr float decode_8bit(std::uint8_t code) noexcept { return static_cast<flo
 
 namespace detail {
 
-template <int Format>
-inline unsigned char *encode_block(const float *const *in, int channels, int n, unsigned char *out) noexcept
+template <int Format, typename Sample>
+inline unsigned char *encode_block(const Sample *const *in, int channels, int n, unsigned char *out) noexcept
 {
     for (int k = 0; k < n; k++)
         for (int j = 0; j < channels; j++) {
-            const float x = in[j][k];
+            const float x = static_cast<float>(in[j][k]);
             if constexpr (Format == SF_FLOAT) {
                 std::memcpy(out, &x, 4);
                 out += 4;
@@ -191,7 +191,11 @@ inline unsigned char *encode_block(const float *const *in, int channels, int n, 
 
 // Encodes samples 0..n-1 of the first `channels` inputs, sample-major, at out;
 // answers the end of what it wrote. Codes other than float and 16-bit encode 8-bit.
-inline unsigned char *encode_block(int format, const float *const *in, int channels, int n,
+// The stream is single precision whatever Pd's sample type (Sample): a
+// double sample (Pd64) is rounded to the nearest float first and then
+// encoded, so a receiver sees the same bytes from either Pd.
+template <typename Sample>
+inline unsigned char *encode_block(int format, const Sample *const *in, int channels, int n,
     unsigned char *out) noexcept
 {
     switch (format) {

@@ -26,7 +26,12 @@ constexpr Int trunc(Real v) noexcept
     return static_cast<Int>(v);
 }
 
-// The rule for message arguments: a float becomes a 32-bit signed integer.
-constexpr std::int32_t trunc(float v) noexcept { return trunc<std::int32_t>(v); }
+// The rule for message arguments: Pd's float (single or double precision)
+// becomes a 32-bit signed integer.
+template <std::floating_point Real>
+constexpr std::int32_t trunc(Real v) noexcept
+{
+    return trunc<std::int32_t>(v);
+}
 
 } // namespace lorvex

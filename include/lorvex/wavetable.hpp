@@ -12,6 +12,7 @@
 #pragma once
 
 #include <bit>
+#include <concepts>
 #include <cstdint>
 
 #include "lorvex/trunc.hpp"
@@ -26,8 +27,12 @@ inline constexpr std::uint64_t high_word = ~low_word;
 inline constexpr std::uint64_t offset_high = std::bit_cast<std::uint64_t>(offset) & high_word;
 } // namespace detail
 
+// T is Pd's float type (float; double in Pd64): the table size, its
+// inverse, the step and the fraction are held in it.
+
 // The running position for a block that starts at `phase` cycles.
-constexpr double start(float fsize, double phase)
+template <std::floating_point T>
+constexpr double start(T fsize, double phase)
 {
     return offset + static_cast<double>(fsize) * phase;
 }
@@ -35,13 +40,15 @@ constexpr double start(float fsize, double phase)
 // What one block of an oscillator over a period of `fsize` points works
 // with: the mask of the period, the step in points per sample for 1 Hz (at
 // `conv` = 1 / sample rate), and the running position.
+template <std::floating_point T>
 struct block {
     std::uint32_t mask;
-    float scale;
+    T scale;
     double p;
 };
 
-constexpr block begin(float fsize, float conv, double phase)
+template <std::floating_point T>
+constexpr block<T> begin(T fsize, T conv, double phase)
 {
     return {trunc<std::uint32_t>(fsize - 1), fsize * conv, start(fsize, phase)};
 }
@@ -53,11 +60,12 @@ constexpr block begin(float fsize, float conv, double phase)
     return static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(p) >> 32);
 }
 
-// The lower 32-bit word of P as a fraction in [0, 1], rounded to float.
-[[gnu::always_inline]] constexpr float fraction(double p)
+// The lower 32-bit word of P as a fraction in [0, 1], rounded to T.
+template <std::floating_point T>
+[[gnu::always_inline]] constexpr T fraction(double p)
 {
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(p);
-    return static_cast<float>(
+    return static_cast<T>(
         std::bit_cast<double>(detail::offset_high | (bits & detail::low_word)) - offset);
 }
 
@@ -67,7 +75,8 @@ constexpr block begin(float fsize, float conv, double phase)
 // period * 2^-32, and putting back the upper word of that shift drops the
 // whole periods. Whatever P holds (even NaN or infinity), the result is a
 // phase in [0, 1).
-constexpr double wrap(double p, float fsize, float finvsize)
+template <std::floating_point T>
+constexpr double wrap(double p, T fsize, T finvsize)
 {
     const double t = offset * static_cast<double>(fsize);
     const double q = p + (t - offset);

@@ -79,7 +79,7 @@ bool pd_at_least(int major, int minor)
 fs::path tool_dir() { return LORVEX_TOOL_DIR; }
 fs::path source_dir() { return LORVEX_SOURCE_DIR; }
 
-std::string num(float v)
+std::string num(pd_float v)
 {
     if (std::isnan(v))
         return std::signbit(v) ? "@-nan" : "@nan";
@@ -87,15 +87,16 @@ std::string num(float v)
         return v > 0 ? "@inf" : "@-inf";
     if (v == 0 && std::signbit(v))
         return "@-0";
+    // 9 significant digits round-trip a float, 17 a double.
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v));
+    std::snprintf(buf, sizeof buf, pd64 ? "%.17g" : "%.9g", static_cast<double>(v));
     return buf;
 }
 
-std::string nums(const std::vector<float> &v)
+std::string nums(const std::vector<pd_float> &v)
 {
     std::string out;
-    for (float f : v) {
+    for (pd_float f : v) {
         if (!out.empty())
             out += ' ';
         out += num(f);
@@ -224,16 +225,17 @@ std::vector<std::string> Result::printed(std::string_view label) const
     return out;
 }
 
-std::vector<std::vector<float>> Result::printed_floats(std::string_view label) const
+std::vector<std::vector<pd_float>> Result::printed_floats(std::string_view label) const
 {
-    std::vector<std::vector<float>> out;
+    std::vector<std::vector<pd_float>> out;
     for (const std::string &text : printed(label)) {
-        std::vector<float> v;
+        std::vector<pd_float> v;
         for (const std::string &w : split_words(text)) {
             if (w == "list")
                 continue;
             char *end = nullptr;
-            float f = std::strtof(w.c_str(), &end);
+            const pd_float f = pd64 ? static_cast<pd_float>(std::strtod(w.c_str(), &end))
+                                    : static_cast<pd_float>(std::strtof(w.c_str(), &end));
             if (end && *end == 0)
                 v.push_back(f);
         }
@@ -242,10 +244,10 @@ std::vector<std::vector<float>> Result::printed_floats(std::string_view label) c
     return out;
 }
 
-std::vector<float> Result::array(std::string_view name) const
+std::vector<pd_float> Result::array(std::string_view name) const
 {
     auto dumps = printed_floats("array " + std::string(name));
-    return dumps.empty() ? std::vector<float>{} : dumps.back();
+    return dumps.empty() ? std::vector<pd_float>{} : dumps.back();
 }
 
 std::vector<std::string> Result::errors() const
@@ -306,12 +308,12 @@ Scenario::~Scenario()
     }
 }
 
-Scenario &Scenario::array(std::string_view name, const std::vector<float> &values)
+Scenario &Scenario::array(std::string_view name, const std::vector<pd_float> &values)
 {
     patch.array_define(name, static_cast<int>(values.size()));
     // Long arrays are set in chunks: one script line stays short.
     for (std::size_t at = 0; at < values.size(); at += 200) {
-        std::vector<float> chunk(values.begin() + at,
+        std::vector<pd_float> chunk(values.begin() + at,
             values.begin() + std::min(values.size(), at + 200));
         init_.push_back("lvx send " + std::string(name) + " " + std::to_string(at) + " " +
                         nums(chunk));

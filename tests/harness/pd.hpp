@@ -13,6 +13,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -21,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace lorvex::test {
@@ -41,10 +44,23 @@ std::string pd_host();
 std::array<int, 3> pd_version();
 bool pd_at_least(int major, int minor);
 
+// Pd's float and sample type in the Pd the scenarios are built for: float,
+// or double for double-precision Pd (Pd64; LORVEX_TEST_FLOATSIZE=64). Models
+// compute in it where Pd does.
+#if LORVEX_TEST_FLOATSIZE == 64
+using pd_float = double;
+#else
+using pd_float = float;
+#endif
+inline constexpr bool pd64 = sizeof(pd_float) == 8;
+// Its bit pattern, to compare values exactly (NaNs, -0).
+using pd_uint = std::conditional_t<pd64, std::uint64_t, std::uint32_t>;
+inline pd_uint pd_bits(pd_float v) { return std::bit_cast<pd_uint>(v); }
+
 // Formats a float so that Pd parses it back to the same value; NaN, the
 // infinities and -0 become the probe's @-tokens.
-std::string num(float v);
-std::string nums(const std::vector<float> &v);
+std::string num(pd_float v);
+std::string nums(const std::vector<pd_float> &v);
 
 // A canvas (the patch or a subpatch) as Pd's file format; box indices count
 // every box at this level in creation order, as "#X connect" does.
@@ -90,9 +106,9 @@ struct Result {
     // Everything after "label: " on the lines printed under that label, in order.
     std::vector<std::string> printed(std::string_view label) const;
     // The same, each parsed as numbers ("bang" and symbols are skipped by the caller).
-    std::vector<std::vector<float>> printed_floats(std::string_view label) const;
+    std::vector<std::vector<pd_float>> printed_floats(std::string_view label) const;
     // The contents of an array that the script dumped (the last dump).
-    std::vector<float> array(std::string_view name) const;
+    std::vector<pd_float> array(std::string_view name) const;
     // Lines Pd printed as errors ("error: ..."), without the prefix.
     std::vector<std::string> errors() const;
     bool contains(std::string_view text) const;
@@ -113,7 +129,7 @@ public:
     Canvas patch;
 
     // [array define name n] with these contents, set before anything else is sent.
-    Scenario &array(std::string_view name, const std::vector<float> &values);
+    Scenario &array(std::string_view name, const std::vector<pd_float> &values);
     // One script line, "receiver message ...", sent at the current script time.
     // Lines with @-tokens (see num()) go through the probe.
     Scenario &send(std::string_view line);

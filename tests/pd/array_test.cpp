@@ -8,7 +8,7 @@
 #include "pd.hpp"
 
 using namespace lorvex::test;
-using floats = std::vector<float>;
+using floats = std::vector<pd_float>;
 using strings = std::vector<std::string>;
 
 namespace {
@@ -45,7 +45,7 @@ bool same_bits(const floats &x, const floats &y)
     if (x.size() != y.size())
         return false;
     for (std::size_t i = 0; i < x.size(); i++)
-        if (std::memcmp(&x[i], &y[i], sizeof(float)) != 0 && !(std::isnan(x[i]) && std::isnan(y[i])))
+        if (std::memcmp(&x[i], &y[i], sizeof(pd_float)) != 0 && !(std::isnan(x[i]) && std::isnan(y[i])))
             return false;
     return true;
 }
@@ -110,7 +110,7 @@ TEST(MinMax, BangAfterListResetsOffsets)
 
 TEST(MinMax, TiesAndNanGiveTheSecondSource)
 {
-    const float nan = std::nanf("");
+    const pd_float nan = std::nanf("");
     MinMax m{"orvo_lo", {0.f, -0.f, nan, 1, 3}, {-0.f, 0.f, 1, nan, 3}, floats(5, 7)};
     floats expect{-0.f, 0.f, 1, nan, 3};
     EXPECT_TRUE(same_bits(m.run({"bang"}).array("c"), expect));

@@ -11,7 +11,7 @@
 #include "pd.hpp"
 
 using namespace lorvex::test;
-using floats = std::vector<float>;
+using floats = std::vector<pd_float>;
 using strings = std::vector<std::string>;
 
 namespace {
@@ -21,7 +21,7 @@ constexpr int block = 64;
 bool same_bits(const floats &x, const floats &y)
 {
     return x.size() == y.size() &&
-           (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) == 0);
+           (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(pd_float)) == 0);
 }
 
 // ---- duopol~ ---------------------------------------------------------------
@@ -31,11 +31,11 @@ struct Inputs {
     floats x = floats(block, 0), a1 = floats(block, 0), a2 = floats(block, 0),
            b0 = floats(block, 0), b1 = floats(block, 0), b2 = floats(block, 0);
 
-    static floats constant(float v) { return floats(block, v); }
+    static floats constant(pd_float v) { return floats(block, v); }
 };
 
 struct Memory {
-    float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    pd_float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
 };
 
 // The filter as its documentation states it, in single precision and in the
@@ -45,8 +45,8 @@ floats model(const Inputs &in, Memory &m, int samples)
     floats out;
     for (int i = 0; i < samples; i++) {
         const int k = i % block;
-        const float x = in.x[k];
-        const float y = ((in.b1[k] * m.x1 + in.b0[k] * x) + in.b2[k] * m.x2) -
+        const pd_float x = in.x[k];
+        const pd_float y = ((in.b1[k] * m.x1 + in.b0[k] * x) + in.b2[k] * m.x2) -
                         in.a1[k] * m.y1 - in.a2[k] * m.y2;
         out.push_back(y);
         m.x2 = m.x1;
@@ -104,10 +104,10 @@ Inputs varied()
 {
     Inputs in;
     for (int i = 0; i < block; i++) {
-        const float t = static_cast<float>(i);
+        const pd_float t = static_cast<pd_float>(i);
         in.x[i] = std::sin(t * 0.7f) + (i % 5 == 0 ? 0.5f : -0.125f);
-        in.a1[i] = -0.9f + 0.01f * static_cast<float>(i % 17);
-        in.a2[i] = 0.2f + 0.003f * static_cast<float>(i % 11);
+        in.a1[i] = -0.9f + 0.01f * static_cast<pd_float>(i % 17);
+        in.a2[i] = 0.2f + 0.003f * static_cast<pd_float>(i % 11);
         in.b0[i] = 0.3f + 0.1f * std::cos(t);
         in.b1[i] = 0.5f - 0.007f * t;
         in.b2[i] = (i % 3 == 0) ? 0.25f : -0.0625f;
@@ -137,7 +137,7 @@ TEST(Duopol, PassThroughAndOneSampleDelay)
 {
     Inputs in;
     for (int i = 0; i < block; i++)
-        in.x[i] = static_cast<float>(i * i % 23) * 0.37f - 3.5f;
+        in.x[i] = static_cast<pd_float>(i * i % 23) * 0.37f - 3.5f;
     floats twice = in.x;
     twice.insert(twice.end(), in.x.begin(), in.x.end());
 
@@ -325,9 +325,9 @@ TEST(Duopol, InPlaceGivesTheSameResultAsSeparateMemory)
 
 namespace {
 
-bool all_equal(const floats &v, float value, std::size_t n)
+bool all_equal(const floats &v, pd_float value, std::size_t n)
 {
-    return v.size() == n && std::all_of(v.begin(), v.end(), [&](float f) {
+    return v.size() == n && std::all_of(v.begin(), v.end(), [&](pd_float f) {
         return std::memcmp(&f, &value, sizeof f) == 0;
     });
 }
@@ -390,7 +390,7 @@ TEST(Sigdoor, DefaultOnEverySampleInSubpatches)
     expect_constant(r, "half", {0.5f}, 4 * block);
     expect_constant(r, "none", {0}, 4 * block);
     expect_constant(r, "host", {0}, 4 * block);
-    expect_constant(r, "huge", {-1e30f}, 4 * block);
+    expect_constant(r, "huge", {static_cast<pd_float>(-1e30)}, 4 * block);
     expect_constant(r, "small", {0.75f}, 4 * block);
     auto large = r.printed_floats("large"), host = r.printed_floats("largehost");
     ASSERT_EQ(large.size(), 1u) << r.output();

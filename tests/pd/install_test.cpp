@@ -84,12 +84,21 @@ bool has_line(const Result &r, const std::string &head, const std::string &word)
     return false;
 }
 
+// The build holds the double-precision flavour (Pd64) too: always when these
+// scenarios run in Pd64, else when the build made it.
+bool has_pd64_flavour()
+{
+    return pd64 || fs::exists(plugin_dir() / "orvo_lo.linux-amd64-64.so");
+}
+
 std::vector<std::string> expected_files(const std::vector<std::string> &classes)
 {
     std::vector<std::string> files = {
         "lorvex-meta.pd", "lorvex-overview.pd", "README.md", "LICENSE", "liblorvex.so"};
     for (const auto &c : classes) {
         files.push_back(c + ".pd_linux");
+        if (has_pd64_flavour())
+            files.push_back(c + ".linux-amd64-64.so");
         files.push_back(c + "-help.pd");
     }
     return files;
@@ -192,6 +201,18 @@ TEST(Package, ArchiveNameAndContentFollowThePackageFormat)
     EXPECT_TRUE(p.contains("parsed: lorvex " + std::string(LORVEX_VERSION_TEXT) + ", platforms "))
         << p.output();
     EXPECT_TRUE(p.contains("installed: ")) << p.output();
+}
+
+                            R"(\]\(Linux-(amd64|armv7|i386)-32\)(\(Linux-amd64-64\))?\.dek)");
+    EXPECT_TRUE(std::regex_match(name, format)) << name;
+    EXPECT_EQ(name.find("(Linux-amd64-64)") != std::string::npos, has_pd64_flavour()) << name;
+    // The platform in the name is the one the plug-ins were built for.
+    std::string arch = std::regex_replace(name, std::regex(R"([^(]*\(Linux-([a-z0-9]+)-32.*)"), "$1");
+    const std::map<std::string, int> machine = {{"amd64", 62}, {"armv7", 40}, {"i386", 3}};
+    EXPECT_EQ(elf_machine(plugin_dir() / "orvo_lo.pd_linux"), machine.at(arch)) << arch;
+    if (has_pd64_flavour()) {
+        EXPECT_EQ(elf_machine(plugin_dir() / "orvo_lo.linux-amd64-64.so"), machine.at("amd64"));
+    }
     fs::path archive = tmp.path / name;
 
     // The checksum file names the archive and matches it.

@@ -14,13 +14,13 @@
 
 using namespace lorvex::test;
 namespace lp = lorvex::lowpass;
-using floats = std::vector<float>;
+using floats = std::vector<pd_float>;
 using strings = std::vector<std::string>;
 
 namespace {
 
 constexpr int block = 64;
-constexpr float rate = 44100;
+constexpr pd_float rate = 44100;
 
 // Reproducible table contents: a few partials and some roughness.
 floats wave(int n, unsigned seed = 1)
@@ -30,7 +30,7 @@ floats wave(int n, unsigned seed = 1)
     for (int i = 0; i < n; i++) {
         r = r * 1664525u + 1013904223u;
         const double t = 2 * M_PI * i / n;
-        v[static_cast<std::size_t>(i)] = static_cast<float>(
+        v[static_cast<std::size_t>(i)] = static_cast<pd_float>(
             0.6 * std::sin(t) + 0.3 * std::sin(3 * t + 0.4) + ((r >> 8) % 1000) / 5000.0 - 0.1);
     }
     return v;
@@ -45,33 +45,33 @@ struct Osc {
     int size = 0;
     bool guard = false; // wavcub~: four consecutive points from the one before
     int factor = 1;
-    lp::coefficients c = lp::pass_through;
-    lp::memory m{0, 0, 0, 0};
+    lp::coefficients<pd_float> c = lp::pass_through<pd_float>;
+    lp::memory<pd_float> m{0, 0, 0, 0};
     double phase = 0;
 
-    float point(std::int64_t i) const
+    pd_float point(std::int64_t i) const
     {
         const std::int64_t at = guard ? i : i % size;
         return table.at(static_cast<std::size_t>(at));
     }
 
-    floats run(const std::function<float(int)> &freq, int samples)
+    floats run(const std::function<pd_float(int)> &freq, int samples)
     {
         constexpr double offset = 1572864.0;
-        const float scale = static_cast<float>(size) * (1.0f / rate);
+        const pd_float scale = static_cast<pd_float>(size) * (1.0f / rate);
         floats out;
         for (int start = 0; start < samples; start += block) {
             double p = offset + size * phase;
             for (int k = start; k < start + block; k++) {
-                const float inc = guard ? scale * freq(k) : (freq(k) / factor) * scale;
-                float y = 0;
+                const pd_float inc = guard ? scale * freq(k) : (freq(k) / factor) * scale;
+                pd_float y = 0;
                 for (int r = 0; r < factor; r++) {
                     const double pos = p - offset;
                     const double whole = std::floor(pos);
                     const auto i =
                         static_cast<std::int64_t>(whole - size * std::floor(whole / size));
-                    const float v = lorvex::cubic(point(i), point(i + 1), point(i + 2),
-                        point(i + 3), static_cast<float>(pos - whole));
+                    const pd_float v = lorvex::cubic(point(i), point(i + 1), point(i + 2),
+                        point(i + 3), static_cast<pd_float>(pos - whole));
                     y = guard ? v : lp::step(c, m, v);
                     p += inc;
                 }
@@ -85,7 +85,7 @@ struct Osc {
         return out;
     }
 
-    floats run(float freq, int samples)
+    floats run(pd_float freq, int samples)
     {
         return run([freq](int) { return freq; }, samples);
     }
@@ -93,11 +93,11 @@ struct Osc {
 
 // The table reader as documented: indices below 1 read point 1, those at or
 // past npoints - 2 read the curve's end at point npoints - 2.
-float peek(const floats &t, float findex)
+pd_float peek(const floats &t, pd_float findex)
 {
     const auto last = static_cast<double>(t.size()) - 3;
     double whole = 1;
-    float frac = 0;
+    pd_float frac = 0;
     if (!(findex >= 1)) {
         whole = 1;
         frac = 0;
@@ -106,7 +106,7 @@ float peek(const floats &t, float findex)
         frac = 1;
     } else {
         whole = std::floor(findex);
-        frac = static_cast<float>(findex - whole);
+        frac = static_cast<pd_float>(findex - whole);
     }
     const auto i = static_cast<std::size_t>(whole);
     return lorvex::cubic(t[i - 1], t[i], t[i + 1], t[i + 2], frac);
@@ -119,7 +119,7 @@ std::string differs(const floats &got, const floats &want)
         return "got " + std::to_string(got.size()) + " samples, want " +
                std::to_string(want.size());
     for (std::size_t k = 0; k < got.size(); k++)
-        if (std::bit_cast<std::uint32_t>(got[k]) != std::bit_cast<std::uint32_t>(want[k]))
+        if (pd_bits(got[k]) != pd_bits(want[k]))
             return "sample " + std::to_string(k) + ": got " + num(got[k]) + ", want " +
                    num(want[k]);
     return "";
@@ -159,8 +159,8 @@ bool silent(const floats &v, std::size_t n)
 {
     if (v.size() != n)
         return false;
-    for (float x : v)
-        if (std::bit_cast<std::uint32_t>(x) != 0)
+    for (pd_float x : v)
+        if (pd_bits(x) != 0)
             return false;
     return true;
 }
@@ -178,7 +178,7 @@ TEST(Wavlim, PlaysThePeriodAcrossBlocksBothWays)
         t1000[i] = 100;
     Scenario s;
     s.array("t1024", t1024).array("t1000", t1000);
-    const std::vector<std::pair<std::string, float>> runs = {
+    const std::vector<std::pair<std::string, pd_float>> runs = {
         {"up", 1234.5f}, {"down", -3000.25f}, {"fast", 20000.3f}, {"still", 0},
         {"slow", 0.0173f}, {"slowdown", -0.0291f}};
     for (const auto &[name, f] : runs) {
@@ -195,7 +195,7 @@ TEST(Wavlim, PlaysThePeriodAcrossBlocksBothWays)
         EXPECT_EQ(differs(captured(r, name), Osc{t1024, 1024}.run(f, n)), "") << name;
     floats played = captured(r, "short");
     EXPECT_EQ(differs(played, Osc{t1000, 512}.run(997.5f, n)), "");
-    for (float v : played)
+    for (pd_float v : played)
         ASSERT_LT(v, 10.0f);
     // Frequency 0 holds the value at phase 0: the curve at point 1.
     EXPECT_EQ(captured(r, "still"), floats(n, t1024[1]));
@@ -205,7 +205,7 @@ TEST(Wavlim, FollowsTheFrequencySampleBySample)
 {
     floats freq(block);
     for (int k = 0; k < block; k++)
-        freq[static_cast<std::size_t>(k)] = static_cast<float>((k * 37 % 64) - 32) * 611.3f;
+        freq[static_cast<std::size_t>(k)] = static_cast<pd_float>((k * 37 % 64) - 32) * 611.3f;
     floats t = wave(256, 3);
     Scenario s;
     s.array("t", t);
@@ -281,7 +281,7 @@ TEST(Wavlim, CutoffIsDesignedAtTheFirstStart)
     ASSERT_TRUE(r.clean()) << r.output();
     EXPECT_TRUE(r.errors().empty()) << r.output();
 
-    const lp::coefficients designed = lp::design(1000, 1, rate);
+    const lp::coefficients designed = lp::design<pd_float>(1000, 1, rate);
     floats c1000 = captured(r, "c1000");
     ASSERT_FALSE(c1000.empty()) << r.output();
     EXPECT_NEAR(c1000[0], 0.0045684f, 5e-8f);
@@ -289,8 +289,8 @@ TEST(Wavlim, CutoffIsDesignedAtTheFirstStart)
     // w above 6.28: the fixed coefficients.
     floats c50000 = captured(r, "c50000");
     ASSERT_FALSE(c50000.empty());
-    EXPECT_EQ(c50000[0], 2.5394054e-06f);
-    EXPECT_EQ(differs(c50000, Osc{ones, 8, false, 1, lp::above_range}.run(0, n)), "");
+    EXPECT_EQ(c50000[0], lp::above_range<pd_float>().b0);
+    EXPECT_EQ(differs(c50000, Osc{ones, 8, false, 1, lp::above_range<pd_float>()}.run(0, n)), "");
     // While DSP runs, the cutoff takes effect at once, and the memory of the
     // pass-through (the input 1 and output 1 of the last step) is kept.
     Osc late{ones, 8, false, 1, designed, {1, 1, 1, 1}};
@@ -302,7 +302,7 @@ TEST(Wavlim, UpsampleStepsAndDesignsAtTheRaisedRate)
     const int n = 4 * block;
     floats t = wave(128, 4), freq(block);
     for (int k = 0; k < block; k++)
-        freq[static_cast<std::size_t>(k)] = 3100.0f + static_cast<float>(k) * 97.31f;
+        freq[static_cast<std::size_t>(k)] = 3100.0f + static_cast<pd_float>(k) * 97.31f;
     Scenario s;
     s.array("t", t);
     int fs = signal_of(s, "freq", freq);
@@ -322,7 +322,7 @@ TEST(Wavlim, UpsampleStepsAndDesignsAtTheRaisedRate)
     auto at = [&](int k) { return freq[static_cast<std::size_t>(k % block)]; };
     for (const auto &[name, msg] : runs) {
         const int factor = name[0] == 'x' ? name[1] - '0' : 1;
-        Osc model{t, 128, false, factor, lp::design(2500, factor, rate)};
+        Osc model{t, 128, false, factor, lp::design<pd_float>(2500, factor, rate)};
         EXPECT_EQ(differs(captured(r, name), model.run(at, n)), "") << msg;
     }
 }
@@ -345,7 +345,7 @@ TEST(Wavlim, CutoffZeroGivesBackTheInterpolatedValue)
     // The phase is kept to 32 bits of the period at the end of the first
     // block; from then on the value stands still.
     Osc still{t, 64};
-    still.phase = 0.3f;
+    still.phase = static_cast<pd_float>(0.3); // as Pd reads "0.3"
     const floats two = still.run(0, 2 * block);
     const floats value(two.begin() + block, two.end());
     floats filtered = captured(r, "o", 0);
@@ -436,10 +436,10 @@ TEST(Wavcub, PlaysAcrossBlocksWithGuardPoints)
     t[514] = 5;
     floats freq(block);
     for (int k = 0; k < block; k++)
-        freq[static_cast<std::size_t>(k)] = static_cast<float>(k - 20) * 523.7f;
+        freq[static_cast<std::size_t>(k)] = static_cast<pd_float>(k - 20) * 523.7f;
     Scenario s;
     s.array("t", t);
-    const std::vector<std::pair<std::string, float>> runs = {
+    const std::vector<std::pair<std::string, pd_float>> runs = {
         {"up", 777.7f}, {"down", -1234.5f}, {"fast", 30000}, {"still", 0}, {"slow", -0.0123f}};
     for (const auto &[name, f] : runs) {
         object(s, name, "wavcub~ t", n);
@@ -536,8 +536,8 @@ TEST(Peekcub, ClipsTheIndexToTheReadableRange)
     floats index = {-5, 0, 0.7f, 1, 1.5f, 7.25f, 8, 8.5f, 1000, 7.999f, 6.5f, 2.125f,
         -0.f, 1e30f, -1e30f, 2147483648.f, -2147483904.f, 0.999f, 3, 4.75f};
     for (int k = 1; k <= 7; k++)
-        for (float frac : {0.0f, 0.3f, 0.96875f})
-            index.push_back(static_cast<float>(k) + frac);
+        for (pd_float frac : {0.0f, 0.3f, 0.96875f})
+            index.push_back(static_cast<pd_float>(k) + frac);
     index.resize(block, 5.5f);
     Scenario s;
     s.array("t", t);
@@ -555,7 +555,7 @@ TEST(Peekcub, ClipsTheIndexToTheReadableRange)
     EXPECT_TRUE(r.errors().empty()) << r.output();
     floats want;
     for (int rep = 0; rep < 2; rep++)
-        for (float i : index)
+        for (pd_float i : index)
             want.push_back(peek(t, i));
     floats got = captured(r, "o");
     EXPECT_EQ(differs(got, want), "");
@@ -593,7 +593,7 @@ TEST(Peekcub, KnownValuesAndTheSmallestArray)
     // Four points: only the segment from point 1 to point 2 is readable.
     floats four = captured(r, "o-four");
     floats want;
-    for (float i : index)
+    for (pd_float i : index)
         want.push_back(peek({3, 5, 7, 11}, i));
     EXPECT_EQ(differs(four, want), "");
 }
@@ -652,7 +652,7 @@ TEST(Hostile, SignalsNeverLeaveTheTable)
     for (const auto &[name, k] : captures) {
         floats v = captured(r, name, k);
         ASSERT_EQ(v.size(), static_cast<std::size_t>(n)) << name << r.output();
-        for (float x : v) {
+        for (pd_float x : v) {
             ASSERT_TRUE(std::isfinite(x)) << name;
             ASSERT_LT(std::fabs(x), 2.0f) << name;
         }

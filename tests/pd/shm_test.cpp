@@ -25,7 +25,7 @@
 #include "pd.hpp"
 
 using namespace lorvex::test;
-using floats = std::vector<float>;
+using floats = std::vector<pd_float>;
 using strings = std::vector<std::string>;
 
 namespace {
@@ -246,11 +246,11 @@ int poll_until(Canvas &c, int box, const std::string &start, int pos, const std:
     return trigger;
 }
 
-floats ramp(int n, float start, float step)
+floats ramp(int n, pd_float start, pd_float step)
 {
     floats v(n);
     for (int i = 0; i < n; i++)
-        v[i] = start + step * static_cast<float>(i);
+        v[i] = start + step * static_cast<pd_float>(i);
     return v;
 }
 
@@ -560,10 +560,10 @@ TEST(Karbox, EmptyBlocksAndImpossibleSizesTouchNothing)
     s.send("k allocate " + k0 + " 0").send("k memread 0").send("k memread -1").send("k memset 0 9")
         .send("k memset a").send("k memclear").send("k memdump a").dump("a");
     // Size 0 cannot create a segment; negative sizes and sizes whose bytes
-    // overflow an int are never asked for.
+    // overflow an int (2^29 floats and more) are never asked for.
     s.send("k allocate " + k1 + " 0");
     s.send("k allocate " + k2 + " -5").send("k allocate " + k2 + " 1e9")
-        .send("k allocate " + k2 + " 536870911").send("k allocate " + k2 + " -1e30");
+        .send("k allocate " + k2 + " 536870912").send("k allocate " + k2 + " -1e30");
     s.send("k memset 0 1");
     Result r = s.run();
     ASSERT_TRUE(r.clean()) << r.output();

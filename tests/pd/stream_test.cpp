@@ -368,6 +368,10 @@ protected:
         // architecture's plain build is what runs.
         if (emulated() && GetParam() != Build::plain)
             GTEST_SKIP() << "sanitizer builds run natively only";
+        // The thread sanitizer's strimo~ is built for single precision only
+        // (the sanitizer build of both flavours covers Pd64).
+        if (pd64 && GetParam() == Build::threads)
+            GTEST_SKIP() << "ThreadSanitizer build is single-precision only";
     }
     void prepare(Scenario &s) { ::prepare(s, GetParam()); }
 };
@@ -1414,9 +1418,9 @@ TEST(StreamMessages, ChannelsAndFormatRequests)
         << r.output();
     EXPECT_EQ(r.printed("info"),
         (strings{"format _float_", "channels 2", "framesize 0", "bitrate 0", "ipaddr localhost",
-            "format _16bit_", "channels 2", "framesize 0", "bitrate " + num(1411.2f), "ipaddr localhost",
+            "format _16bit_", "channels 2", "framesize 0", "bitrate " + num(static_cast<pd_float>(1411200 / 1000.)), "ipaddr localhost",
             "format _float_", "channels 0", "framesize 0", "bitrate 0", "ipaddr localhost",
-            "format _float_", "channels 2", "framesize 0", "bitrate " + num(2822.4f), "ipaddr localhost"}))
+            "format _float_", "channels 2", "framesize 0", "bitrate " + num(static_cast<pd_float>(2822400 / 1000.)), "ipaddr localhost"}))
         << r.output();
     EXPECT_TRUE(r.printed("state").empty()) << r.output();
 }

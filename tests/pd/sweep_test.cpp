@@ -89,9 +89,9 @@ TEST_P(Sweep, SurvivesHostileCreationAndMessages)
     }
     // Arrays the hostile names and arguments refer to: long, short, one point,
     // and a power of two plus three.
-    std::vector<float> ramp(64), odd(5, -3.5f), guard(11);
+    std::vector<pd_float> ramp(64), odd(5, -3.5f), guard(11);
     for (std::size_t i = 0; i < ramp.size(); i++)
-        ramp[i] = static_cast<float>(i) * 0.25f - 4;
+        ramp[i] = static_cast<pd_float>(i) * 0.25f - 4;
     s.array("lvxa", ramp).array("lvxb", odd).array("lvxc", {1e30f}).array("lvxg", guard);
     s.patch.subpatch("sweep").obj("lvx_hostile~");
     auto args = hostile_args;

@@ -248,7 +248,7 @@ TEST(Pathsift, FloatsJumpWithoutAdvancing)
                             "|", "position 0", a,      // -3 is 0
                             "|", "position 2", c,      // 2.9 is 2
                             "|", "end", "position 3",  // beyond the end: it stays there
-                            "|", "end", "position 4.2949673e+09",
+                            "|", "end", "position " + num(static_cast<pd_float>(4294967295.0)),
                             "|", "position 0", a, "position 0", a}));
 }
 

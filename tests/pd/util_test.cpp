@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "pd.hpp"
@@ -78,8 +79,11 @@ TEST(Textnum, ReadsTheNumberATextBeginsWith)
     c.direct("symbol @empty").direct("symbol");
     Result r = c.s.run();
     ASSERT_TRUE(r.clean()) << r.output();
+    // Beyond the float range single precision gives infinities and 0; Pd64's
+    // double keeps what strtod read.
     EXPECT_EQ(r.printed("out"), (strings{"12", "0", "1000", "16", "7.5", "-3", "inf", "-inf",
-                                    "inf", "-inf", "0", "0.25", "-1.25", "0.5", "nan", "inf",
+                                    pd64 ? "9.9999999999999994e+38" : "inf",
+                                    pd64 ? "-9.9999999999999994e+38" : "-inf", pd64 ? "1e-50" : "0", "0.25", "-1.25", "0.5", "nan", "inf",
                                     "0", "0"}))
         << r.output();
     EXPECT_TRUE(r.errors().empty()) << r.output();
@@ -169,11 +173,21 @@ TEST(Gainlog, ConvertsAmplitudeToDecibels)
         c.direct(f);
     Result r = c.s.run();
     ASSERT_TRUE(r.clean()) << r.output();
-    // -199.9 as a float prints as -199.899994 in round-trip precision.
-    EXPECT_EQ(r.printed("out"), (strings{"-199.899994", "-199.899994", "-199.899994",
-                                    "-199.899994", "0", "20", "40", "-60", "-600", "nan", "inf",
-                                    "6.02059984"}))
+    // ln(f) times 20 / ln(10) (as 8.6858896381) in double, rounded to Pd's
+    // float: in single precision 10 gives 20 exactly; in Pd64 the constant's
+    // last digits show (20.000000000080512).
+    // (The inputs as Pd reads them: typed numbers become Pd's float first.)
+    auto db = [](double typed) {
+        const auto f = static_cast<double>(static_cast<pd_float>(typed));
+        return num(static_cast<pd_float>(std::log(f) * 8.6858896381));
+    };
+    const std::string floor = num(static_cast<pd_float>(-199.9));
+    EXPECT_EQ(r.printed("out"), (strings{floor, floor, floor, floor, "0", db(10), db(100),
+                                    db(0.001), db(1e-30), "nan", "inf", db(2)}))
         << r.output();
+    // -199.9 as a float prints as -199.899994 in round-trip precision.
+    EXPECT_EQ(floor, pd64 ? "-199.90000000000001" : "-199.899994");
+    EXPECT_EQ(db(10), pd64 ? "20.000000000080512" : "20");
 }
 
 // ---- emitters ---------------------------------------------------------------

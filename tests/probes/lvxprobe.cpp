@@ -2,7 +2,8 @@
 // installed. They observe what happens inside Pd and print it exactly.
 //
 //   [lvx_print label]      prints every message as "label: ..." with floats in
-//                          round-trip precision (%.9g; nan, inf and -0 kept)
+//                          round-trip precision (%.9g, in Pd64 %.17g; nan,
+//                          inf and -0 kept)
 //   [lvx_capture~ label N] records N samples from the next DSP block on
 //                          (bang re-arms) and prints them as one line
 //   [lvx_hostile~]         a signal of hostile values: nan, inf, huge, -0, denormals
@@ -37,7 +38,9 @@ void format_float(std::string &out, t_float f)
     if (std::isnan(f))
         std::snprintf(buf, sizeof buf, "%s", std::signbit(f) ? "-nan" : "nan");
     else
-        std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(f));
+        // Round-trip precision: 9 significant digits for float, 17 for Pd64's double.
+        std::snprintf(buf, sizeof buf, sizeof(t_float) == 8 ? "%.17g" : "%.9g",
+            static_cast<double>(f));
     out += buf;
 }
 

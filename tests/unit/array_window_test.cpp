@@ -22,15 +22,15 @@ bool same(window a, window b) { return a.first == b.first && a.end == b.end; }
 
 TEST(ArrayFactor, NeverBelowOne)
 {
-    EXPECT_EQ(array_factor(0), 1);
-    EXPECT_EQ(array_factor(0.5f), 1);
-    EXPECT_EQ(array_factor(-3), 1);
-    EXPECT_EQ(array_factor(-INFINITY), 1);
-    EXPECT_EQ(array_factor(std::nanf("")), 1);
-    EXPECT_EQ(array_factor(-std::nanf("")), 1);
-    EXPECT_EQ(array_factor(2.9f), 2);
-    EXPECT_EQ(array_factor(1e30f), std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(array_factor(INFINITY), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(array_factor<float>(0), 1);
+    EXPECT_EQ(array_factor<float>(0.5f), 1);
+    EXPECT_EQ(array_factor<float>(-3), 1);
+    EXPECT_EQ(array_factor<float>(-INFINITY), 1);
+    EXPECT_EQ(array_factor<float>(std::nanf("")), 1);
+    EXPECT_EQ(array_factor<float>(-std::nanf("")), 1);
+    EXPECT_EQ(array_factor<float>(2.9f), 2);
+    EXPECT_EQ(array_factor<float>(1e30f), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(array_factor<float>(INFINITY), std::numeric_limits<std::int32_t>::max());
 }
 
 TEST(ClipWindow, OneElementPerPosition)
@@ -64,4 +64,13 @@ TEST(ClipWindow, GroupsAreVisitedOnlyWhole)
     EXPECT_TRUE(same(clip_window<2>({100, 10}, {0, 0}, {2, 1}), {0, 10}));
     // A factor larger than the source leaves nothing.
     EXPECT_TRUE(same(clip_window<2>({10, 10}, {0, 0}, {imax, 1}), {0, 0}));
+}
+
+TEST(ArrayFactor, DoublesAsPdsFloat)
+{
+    EXPECT_EQ(array_factor(0.0), 1);
+    EXPECT_EQ(array_factor(std::nan("")), 1);
+    EXPECT_EQ(array_factor(-HUGE_VAL), 1);
+    EXPECT_EQ(array_factor(16777217.5), 16777217);
+    EXPECT_EQ(array_factor(1e300), std::numeric_limits<std::int32_t>::max());
 }

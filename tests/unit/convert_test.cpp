@@ -11,49 +11,49 @@ using bytes = std::array<unsigned char, 4>;
 
 TEST(TextNumber, DecimalHexadecimalAndExponents)
 {
-    EXPECT_EQ(text_number("12"), 12.f);
-    EXPECT_EQ(text_number("-2.5"), -2.5f);
-    EXPECT_EQ(text_number("1e3"), 1000.f);
-    EXPECT_EQ(text_number("2.5E-2"), 0.025f);
-    EXPECT_EQ(text_number("0x10"), 16.f);
-    EXPECT_EQ(text_number("-0X1f"), -31.f);
-    EXPECT_EQ(text_number("0x1.8p1"), 3.f);
-    EXPECT_EQ(text_number(".5"), 0.5f);
-    EXPECT_EQ(text_number("+7"), 7.f);
+    EXPECT_EQ(text_number<float>("12"), 12.f);
+    EXPECT_EQ(text_number<float>("-2.5"), -2.5f);
+    EXPECT_EQ(text_number<float>("1e3"), 1000.f);
+    EXPECT_EQ(text_number<float>("2.5E-2"), 0.025f);
+    EXPECT_EQ(text_number<float>("0x10"), 16.f);
+    EXPECT_EQ(text_number<float>("-0X1f"), -31.f);
+    EXPECT_EQ(text_number<float>("0x1.8p1"), 3.f);
+    EXPECT_EQ(text_number<float>(".5"), 0.5f);
+    EXPECT_EQ(text_number<float>("+7"), 7.f);
 }
 
 TEST(TextNumber, SpaceBeforeAndJunkAfter)
 {
-    EXPECT_EQ(text_number("  \t\n42"), 42.f);
-    EXPECT_EQ(text_number("12abc"), 12.f);
-    EXPECT_EQ(text_number("3.5.6"), 3.5f);
-    EXPECT_EQ(text_number("1e"), 1.f);
-    EXPECT_EQ(text_number("0x"), 0.f);
-    EXPECT_EQ(text_number("abc"), 0.f);
-    EXPECT_EQ(text_number(""), 0.f);
-    EXPECT_EQ(text_number("- 5"), 0.f);
+    EXPECT_EQ(text_number<float>("  \t\n42"), 42.f);
+    EXPECT_EQ(text_number<float>("12abc"), 12.f);
+    EXPECT_EQ(text_number<float>("3.5.6"), 3.5f);
+    EXPECT_EQ(text_number<float>("1e"), 1.f);
+    EXPECT_EQ(text_number<float>("0x"), 0.f);
+    EXPECT_EQ(text_number<float>("abc"), 0.f);
+    EXPECT_EQ(text_number<float>(""), 0.f);
+    EXPECT_EQ(text_number<float>("- 5"), 0.f);
 }
 
 TEST(TextNumber, InfinityNanAndTheFloatRange)
 {
-    EXPECT_EQ(text_number("inf"), INFINITY);
-    EXPECT_EQ(text_number("-Infinity"), -INFINITY);
-    EXPECT_TRUE(std::isnan(text_number("nan")));
-    EXPECT_TRUE(std::isnan(text_number("NAN(123)")));
+    EXPECT_EQ(text_number<float>("inf"), INFINITY);
+    EXPECT_EQ(text_number<float>("-Infinity"), -INFINITY);
+    EXPECT_TRUE(std::isnan(text_number<float>("nan")));
+    EXPECT_TRUE(std::isnan(text_number<float>("NAN(123)")));
     // Beyond the float range, but within the double range: still infinity.
-    EXPECT_EQ(text_number("1e39"), INFINITY);
-    EXPECT_EQ(text_number("-1e39"), -INFINITY);
-    EXPECT_EQ(text_number("1e400"), INFINITY);
+    EXPECT_EQ(text_number<float>("1e39"), INFINITY);
+    EXPECT_EQ(text_number<float>("-1e39"), -INFINITY);
+    EXPECT_EQ(text_number<float>("1e400"), INFINITY);
     // The largest float and the rounding just past it.
-    EXPECT_EQ(text_number("3.4028234e38"), 3.4028234664e38f);
-    EXPECT_EQ(text_number("3.40282356e38"), 3.4028234664e38f);
-    EXPECT_EQ(text_number("3.4028236e38"), INFINITY);
+    EXPECT_EQ(text_number<float>("3.4028234e38"), 3.4028234664e38f);
+    EXPECT_EQ(text_number<float>("3.40282356e38"), 3.4028234664e38f);
+    EXPECT_EQ(text_number<float>("3.4028236e38"), INFINITY);
     // Too small: rounds to zero, keeping the sign.
-    EXPECT_EQ(text_number("1e-50"), 0.f);
-    EXPECT_TRUE(std::signbit(text_number("-1e-50")));
+    EXPECT_EQ(text_number<float>("1e-50"), 0.f);
+    EXPECT_TRUE(std::signbit(text_number<float>("-1e-50")));
     // Rounded once, from the decimal text to the nearest float.
-    EXPECT_EQ(text_number("0.1"), 0.1f);
-    EXPECT_EQ(text_number("16777217"), 16777216.f);
+    EXPECT_EQ(text_number<float>("0.1"), 0.1f);
+    EXPECT_EQ(text_number<float>("16777217"), 16777216.f);
 }
 
 TEST(FirstByte, UnsignedCodeOfTheFirstByte)

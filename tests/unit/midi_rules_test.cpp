@@ -61,74 +61,93 @@ TEST(MidiAddress, SubtractsInSinglePrecision)
 
 TEST(MidiOneBased, ZeroOrLessBecomesOne)
 {
-    EXPECT_EQ(one_based(0), 1);
-    EXPECT_EQ(one_based(-0.f), 1);
-    EXPECT_EQ(one_based(-3), 1);
-    EXPECT_EQ(one_based(-INFINITY), 1);
-    EXPECT_EQ(one_based(0.5f), 0.5f);
-    EXPECT_EQ(one_based(17), 17);
-    EXPECT_TRUE(std::isnan(one_based(NAN)));
+    EXPECT_EQ(one_based<float>(0), 1);
+    EXPECT_EQ(one_based<float>(-0.f), 1);
+    EXPECT_EQ(one_based<float>(-3), 1);
+    EXPECT_EQ(one_based<float>(-INFINITY), 1);
+    EXPECT_EQ(one_based<float>(0.5f), 0.5f);
+    EXPECT_EQ(one_based<float>(17), 17);
+    EXPECT_TRUE(std::isnan(one_based<float>(NAN)));
 }
 
 TEST(MidiProgram, OneBasedAndClipped)
 {
-    EXPECT_EQ(program(1), 0);
-    EXPECT_EQ(program(0), 0);
-    EXPECT_EQ(program(1.5f), 0);
-    EXPECT_EQ(program(-40), 0);
-    EXPECT_EQ(program(2.5f), 1);
-    EXPECT_EQ(program(128), 127);
-    EXPECT_EQ(program(129), 127);
-    EXPECT_EQ(program(200), 127);
-    EXPECT_EQ(program(INFINITY), 127);
-    EXPECT_EQ(program(-INFINITY), 0);
-    EXPECT_EQ(program(NAN), 0);
+    EXPECT_EQ(program<float>(1), 0);
+    EXPECT_EQ(program<float>(0), 0);
+    EXPECT_EQ(program<float>(1.5f), 0);
+    EXPECT_EQ(program<float>(-40), 0);
+    EXPECT_EQ(program<float>(2.5f), 1);
+    EXPECT_EQ(program<float>(128), 127);
+    EXPECT_EQ(program<float>(129), 127);
+    EXPECT_EQ(program<float>(200), 127);
+    EXPECT_EQ(program<float>(INFINITY), 127);
+    EXPECT_EQ(program<float>(-INFINITY), 0);
+    EXPECT_EQ(program<float>(NAN), 0);
 }
 
 TEST(MidiBend, CentredAndUnclipped)
 {
-    EXPECT_EQ(bend(0), 8192);
-    EXPECT_EQ(bend(-8192), 0);
-    EXPECT_EQ(bend(8191), 16383);
-    EXPECT_EQ(bend(9000), 17192);
-    EXPECT_EQ(bend(-9000), -808);
-    EXPECT_EQ(bend(0.9f), 8192);
-    EXPECT_EQ(bend(-0.9f), 8192);
-    EXPECT_EQ(bend(-1.5f), 8191);
-    EXPECT_EQ(bend(NAN), 8192);
+    EXPECT_EQ(bend<float>(0), 8192);
+    EXPECT_EQ(bend<float>(-8192), 0);
+    EXPECT_EQ(bend<float>(8191), 16383);
+    EXPECT_EQ(bend<float>(9000), 17192);
+    EXPECT_EQ(bend<float>(-9000), -808);
+    EXPECT_EQ(bend<float>(0.9f), 8192);
+    EXPECT_EQ(bend<float>(-0.9f), 8192);
+    EXPECT_EQ(bend<float>(-1.5f), 8191);
+    EXPECT_EQ(bend<float>(NAN), 8192);
 }
 
 TEST(MidiBend, StopsAtTheIntegerLimits)
 {
-    EXPECT_EQ(bend(1e30f), int_max);
-    EXPECT_EQ(bend(INFINITY), int_max);
+    EXPECT_EQ(bend<float>(1e30f), int_max);
+    EXPECT_EQ(bend<float>(INFINITY), int_max);
     // 2^31 - 8192 is the first offset whose sum would overflow.
-    EXPECT_EQ(bend(2147475456.f), int_max);
-    EXPECT_EQ(bend(2147475200.f), int_max - 255);
-    EXPECT_EQ(bend(-1e30f), int_min + 8192);
+    EXPECT_EQ(bend<float>(2147475456.f), int_max);
+    EXPECT_EQ(bend<float>(2147475200.f), int_max - 255);
+    EXPECT_EQ(bend<float>(-1e30f), int_min + 8192);
 }
 
 TEST(MidiPortIndex, OneBasedUnclipped)
 {
-    EXPECT_EQ(port_index(1), 0);
-    EXPECT_EQ(port_index(2), 1);
-    EXPECT_EQ(port_index(2.9f), 1);
-    EXPECT_EQ(port_index(0), -1);
-    EXPECT_EQ(port_index(0.5f), 0);
-    EXPECT_EQ(port_index(-5), -6);
-    EXPECT_EQ(port_index(NAN), 0);
+    EXPECT_EQ(port_index<float>(1), 0);
+    EXPECT_EQ(port_index<float>(2), 1);
+    EXPECT_EQ(port_index<float>(2.9f), 1);
+    EXPECT_EQ(port_index<float>(0), -1);
+    EXPECT_EQ(port_index<float>(0.5f), 0);
+    EXPECT_EQ(port_index<float>(-5), -6);
+    EXPECT_EQ(port_index<float>(NAN), 0);
 }
 
 TEST(MidiSystemPort, TruncatesBeforeSubtracting)
 {
-    EXPECT_EQ(system_port(1), 0);
-    EXPECT_EQ(system_port(16), 0);
-    EXPECT_EQ(system_port(17), 1);
-    EXPECT_EQ(system_port(33.9f), 2);
+    EXPECT_EQ(system_port<float>(1), 0);
+    EXPECT_EQ(system_port<float>(16), 0);
+    EXPECT_EQ(system_port<float>(17), 1);
+    EXPECT_EQ(system_port<float>(33.9f), 2);
     // trunc(0.5) - 1 is -1, and -1 floor-divided by 16 stays -1.
-    EXPECT_EQ(system_port(0.5f), -1);
-    EXPECT_EQ(system_port(NAN), -1);
-    EXPECT_EQ(system_port(-16), -2);
-    EXPECT_EQ(system_port(-1e30f), static_cast<std::int32_t>((std::int64_t{int_min} - 1) >> 4));
-    EXPECT_EQ(system_port(1e30f), (int_max - 1) >> 4);
+    EXPECT_EQ(system_port<float>(0.5f), -1);
+    EXPECT_EQ(system_port<float>(NAN), -1);
+    EXPECT_EQ(system_port<float>(-16), -2);
+    EXPECT_EQ(system_port<float>(-1e30f), static_cast<std::int32_t>((std::int64_t{int_min} - 1) >> 4));
+    EXPECT_EQ(system_port<float>(1e30f), (int_max - 1) >> 4);
+}
+
+// In double-precision Pd the subtraction is in double: 2^24 + 2 less 1 is
+// exact there. The other rules hold for every double as for every float.
+TEST(MidiAddress, SubtractsInPdsFloatTypeInPd64)
+{
+    const address a = channel_address(16777218.0);
+    EXPECT_EQ(a.port, 1048576);
+    EXPECT_EQ(a.channel, 1);
+    EXPECT_EQ(channel_address(std::nan("")).port, 0);
+    EXPECT_EQ(channel_address(1e300).port, int_max >> 4);
+    EXPECT_EQ(channel_address(-HUGE_VAL).channel, 0);
+    EXPECT_EQ(program(129.5), 127);
+    EXPECT_EQ(program(-1e300), 0);
+    EXPECT_EQ(bend(1e300), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(bend(std::nan("")), 8192);
+    EXPECT_EQ(port_index(2147483648.5), int_max);
+    EXPECT_EQ(system_port(17.0), 1);
+    EXPECT_EQ(one_based(-0.0), 1.0);
 }

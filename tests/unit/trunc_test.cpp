@@ -51,3 +51,21 @@ TEST(Trunc, OtherWidthsAndUnsigned)
     EXPECT_EQ(trunc<std::uint8_t>(255.9f), 255);
     EXPECT_EQ(trunc<std::uint8_t>(256.f), 255);
 }
+
+// Pd64's floats are doubles: the same rule, for every double. (Qualified:
+// for a double the C library's ::trunc would otherwise be the better match.)
+TEST(Trunc, DoublesAsPdsFloat)
+{
+    constexpr auto max = std::numeric_limits<std::int32_t>::max();
+    constexpr auto min = std::numeric_limits<std::int32_t>::min();
+    EXPECT_EQ(lorvex::trunc(2147483647.9), max);
+    EXPECT_EQ(lorvex::trunc(2147483648.0), max);
+    EXPECT_EQ(lorvex::trunc(-2147483648.9), min);
+    EXPECT_EQ(lorvex::trunc(-2147483647.5), -2147483647);
+    EXPECT_EQ(lorvex::trunc(16777217.0), 16777217);
+    EXPECT_EQ(lorvex::trunc(1e300), max);
+    EXPECT_EQ(lorvex::trunc(-HUGE_VAL), min);
+    EXPECT_EQ(lorvex::trunc(std::nan("")), 0);
+    EXPECT_EQ(lorvex::trunc(-0.0), 0);
+    EXPECT_EQ(lorvex::trunc(std::nextafter(1.0, 0.0)), 0);
+}

@@ -6,6 +6,7 @@
 #include <bit>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -69,23 +70,23 @@ float all_double(double p0, double p1, double p2, double p3, double f)
 
 TEST(Cubic, KnownValues)
 {
-    EXPECT_EQ(cubic(0, 0, 1, 0, 0.5f), 0.5625f);
-    EXPECT_EQ(cubic(0, 0, 1, 0, 0.25f), 0.2265625f);
-    EXPECT_EQ(cubic(0, 0, 1, 0, 0), 0.0f);
-    EXPECT_EQ(cubic(0, 0, 1, 0, 1), 1.0f);
+    EXPECT_EQ(cubic<float>(0, 0, 1, 0, 0.5f), 0.5625f);
+    EXPECT_EQ(cubic<float>(0, 0, 1, 0, 0.25f), 0.2265625f);
+    EXPECT_EQ(cubic<float>(0, 0, 1, 0, 0), 0.0f);
+    EXPECT_EQ(cubic<float>(0, 0, 1, 0, 1), 1.0f);
     // Through p1 at frac 0, whatever the neighbours.
-    EXPECT_EQ(cubic(-7.25f, 0.3f, 1e6f, -3, 0), 0.3f);
-    EXPECT_EQ(cubic(5, 5, 5, 5, 0.7f), 5.0f);
+    EXPECT_EQ(cubic<float>(-7.25f, 0.3f, 1e6f, -3, 0), 0.3f);
+    EXPECT_EQ(cubic<float>(5, 5, 5, 5, 0.7f), 5.0f);
 }
 
 TEST(Cubic, ReproducesLinesAndParabolas)
 {
     // Points of t^2 at t = -1, 0, 1, 2: the curve between them is t^2 itself.
     for (float t : {0.0f, 0.125f, 0.25f, 0.5f, 0.75f, 0.9375f})
-        EXPECT_EQ(cubic(1, 0, 1, 4, t), t * t) << t;
+        EXPECT_EQ(cubic<float>(1, 0, 1, 4, t), t * t) << t;
     // A line 3 + 2t.
     for (float t : {0.0f, 0.125f, 0.5f, 0.875f})
-        EXPECT_EQ(cubic(1, 3, 5, 7, t), 3 + 2 * t) << t;
+        EXPECT_EQ(cubic<float>(1, 3, 5, 7, t), 3 + 2 * t) << t;
 }
 
 TEST(Cubic, RoundsExactlyWhereItShould)
@@ -95,7 +96,7 @@ TEST(Cubic, RoundsExactlyWhereItShould)
     int differs_float = 0, differs_double = 0;
     for (int k = 0; k < 200000; k++) {
         float p0 = point(gen), p1 = point(gen), p2 = point(gen), p3 = point(gen), f = frac(gen);
-        float got = cubic(p0, p1, p2, p3, f);
+        float got = cubic<float>(p0, p1, p2, p3, f);
         ASSERT_EQ(bits(got), bits(stepwise(p0, p1, p2, p3, f)))
             << p0 << " " << p1 << " " << p2 << " " << p3 << " " << f;
         differs_float += bits(got) != bits(all_float(p0, p1, p2, p3, f));
@@ -106,32 +107,42 @@ TEST(Cubic, RoundsExactlyWhereItShould)
     EXPECT_GT(differs_double, 100);
 }
 
-TEST(Cubic, FourLanesGiveTheSameBits)
+// The vector form against the scalar one, lane by lane, in Pd's float type T
+// (float; double in Pd64).
+template <typename T>
+void four_lanes_give_the_same_bits()
 {
+    using q = lorvex::quad_of<T>;
     std::mt19937 gen(3);
-    const float special[] = {0.0f, -0.0f, 1e-40f, -1e-42f, 1e-38f, 3e38f, -3e38f, INFINITY,
+    const T special[] = {0.0f, -0.0f, 1e-40f, -1e-42f, 1e-38f, 3e38f, -3e38f, INFINITY,
         -INFINITY, NAN, 1.0f, -1.0f, 0.5f, 1e20f, -7e-20f};
-    std::uniform_real_distribution<float> point(-2.0f, 2.0f), frac(0.0f, 1.0f);
+    std::uniform_real_distribution<T> point(-2.0f, 2.0f), frac(0.0f, 1.0f);
     std::uniform_int_distribution<int> pick(0, 14), kind(0, 5);
     auto draw = [&] { return kind(gen) == 0 ? special[pick(gen)] : point(gen); };
     for (int k = 0; k < 100000; k++) {
-        float p[4][4], f[4];
+        T p[4][4], f[4];
         for (int lane = 0; lane < 4; lane++) {
-            for (auto &q : p)
-                q[lane] = draw();
+            for (auto &row : p)
+                row[lane] = draw();
             f[lane] = k % 97 == 0 ? special[pick(gen)] : frac(gen);
         }
-        const lorvex::quad v = cubic(lorvex::quad{p[0][0], p[0][1], p[0][2], p[0][3]},
-            lorvex::quad{p[1][0], p[1][1], p[1][2], p[1][3]},
-            lorvex::quad{p[2][0], p[2][1], p[2][2], p[2][3]},
-            lorvex::quad{p[3][0], p[3][1], p[3][2], p[3][3]}, lorvex::quad{f[0], f[1], f[2], f[3]});
+        const q v = lorvex::cubic4<T>(q{p[0][0], p[0][1], p[0][2], p[0][3]},
+            q{p[1][0], p[1][1], p[1][2], p[1][3]}, q{p[2][0], p[2][1], p[2][2], p[2][3]},
+            q{p[3][0], p[3][1], p[3][2], p[3][3]}, q{f[0], f[1], f[2], f[3]});
         for (int lane = 0; lane < 4; lane++) {
-            const float one = cubic(p[0][lane], p[1][lane], p[2][lane], p[3][lane], f[lane]);
-            ASSERT_EQ(bits(v[lane]), bits(one))
+            const T one = cubic<T>(p[0][lane], p[1][lane], p[2][lane], p[3][lane], f[lane]);
+            const T got = v[lane];
+            ASSERT_EQ(std::memcmp(&got, &one, sizeof one), 0)
                 << p[0][lane] << " " << p[1][lane] << " " << p[2][lane] << " " << p[3][lane]
                 << " " << f[lane];
         }
     }
+}
+
+TEST(Cubic, FourLanesGiveTheSameBits)
+{
+    four_lanes_give_the_same_bits<float>();
+    four_lanes_give_the_same_bits<double>();
 }
 
 // Reads and writes in order, four reads of a group before its writes, every
@@ -149,7 +160,7 @@ TEST(Interpolate, OrderAndValues)
                 log.push_back("r" + std::to_string(t));
                 // In place: the value read here is overwritten by write(t).
                 const float x = signal[static_cast<std::size_t>(t)];
-                return lorvex::neighbourhood{x, 2 * x, -x, 3, x};
+                return lorvex::neighbourhood<float>{x, 2 * x, -x, 3, x};
             },
             [&](std::int64_t t, float v) {
                 log.push_back("w" + std::to_string(t));
@@ -170,7 +181,7 @@ TEST(Interpolate, OrderAndValues)
         EXPECT_EQ(log, want) << count;
         for (int k = 0; k < count; k++) {
             const float x = 0.1f * static_cast<float>(k) + 0.05f;
-            EXPECT_EQ(bits(signal[static_cast<std::size_t>(k)]), bits(cubic(x, 2 * x, -x, 3, x)))
+            EXPECT_EQ(bits(signal[static_cast<std::size_t>(k)]), bits(cubic<float>(x, 2 * x, -x, 3, x)))
                 << count << " " << k;
         }
     }
@@ -181,19 +192,19 @@ TEST(Interpolate, OrderAndValues)
 TEST(Phase, IndexAndFractionOfSimplePositions)
 {
     // A quarter cycle of 512 points is point 128.
-    double p = wt::start(512, 0.25);
+    double p = wt::start<float>(512, 0.25);
     EXPECT_EQ(wt::index(p) & 511u, 128u);
-    EXPECT_EQ(wt::fraction(p), 0.0f);
+    EXPECT_EQ(wt::fraction<float>(p), 0.0f);
     p += 2.75;
     EXPECT_EQ(wt::index(p) & 511u, 130u);
-    EXPECT_EQ(wt::fraction(p), 0.75f);
+    EXPECT_EQ(wt::fraction<float>(p), 0.75f);
     // Half a point before 0 is point 7.5 of an 8-point period.
-    p = wt::start(8, -0.0625);
+    p = wt::start<float>(8, -0.0625);
     EXPECT_EQ(wt::index(p) & 7u, 7u);
-    EXPECT_EQ(wt::fraction(p), 0.5f);
+    EXPECT_EQ(wt::fraction<float>(p), 0.5f);
     // The smallest step the position keeps is 2^-32 of a point.
-    p = wt::start(8, 0) + std::ldexp(1.0, -32);
-    EXPECT_EQ(wt::fraction(p), std::ldexp(1.0f, -32));
+    p = wt::start<float>(8, 0) + std::ldexp(1.0, -32);
+    EXPECT_EQ(wt::fraction<float>(p), std::ldexp(1.0f, -32));
 }
 
 // Plays random blocks both ways: through the bit patterns, and with the
@@ -217,14 +228,14 @@ TEST(Phase, AgreesWithFloorAndModulo)
             static_cast<float>(reach));
         const double ph = trial % 7 ? phase(gen) : 0.0;
 
-        double p = wt::start(fsize, ph);
+        double p = wt::start<float>(fsize, ph);
         double plain = p - wt::offset; // exact: both lie on the 2^-32 grid
         for (int k = 0; k < n; k++) {
             const double whole = std::floor(plain);
             const auto expect_i = static_cast<std::uint32_t>(
                 static_cast<std::int64_t>(whole) & static_cast<std::int64_t>(mask));
             ASSERT_EQ(wt::index(p) & mask, expect_i) << size << " " << plain;
-            ASSERT_EQ(wt::fraction(p), static_cast<float>(plain - whole)) << size << " " << plain;
+            ASSERT_EQ(wt::fraction<float>(p), static_cast<float>(plain - whole)) << size << " " << plain;
             const float inc = step(gen);
             p += inc;
             plain = p - wt::offset;
@@ -239,7 +250,7 @@ TEST(Phase, AgreesWithFloorAndModulo)
         ASSERT_GE(got, 0.0);
         ASSERT_LT(got, 1.0);
         // The next block starts exactly where this one ended.
-        ASSERT_EQ(wt::start(fsize, got) - wt::offset, wrapped);
+        ASSERT_EQ(wt::start<float>(fsize, got) - wt::offset, wrapped);
     }
 }
 
@@ -251,7 +262,7 @@ TEST(Phase, AnythingWrapsToACycle)
             double ph = wt::wrap(p, size, 1 / size);
             EXPECT_GE(ph, 0.0) << p << " " << size;
             EXPECT_LT(ph, 1.0) << p << " " << size;
-            float f = wt::fraction(p);
+            float f = wt::fraction<float>(p);
             EXPECT_GE(f, 0.0f) << p;
             EXPECT_LE(f, 1.0f) << p;
         }
