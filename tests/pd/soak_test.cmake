@@ -1,0 +1,5 @@
+# The soak runs read the WAV files lorvex-recv writes and attach lorvex-shm.
+find_library(SNDFILE_LIBRARY sndfile REQUIRED)
+target_link_libraries(${name} PRIVATE ${SNDFILE_LIBRARY})
+add_dependencies(${name} lorvex-recv lorvex-shm)
+set(LORVEX_TEST_PROPERTIES LABELS soak)
