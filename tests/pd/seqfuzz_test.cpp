@@ -34,9 +34,11 @@ long env_number(const char *name, long fallback)
     return v && *v ? std::atol(v) : fallback;
 }
 
-// "fuzz edges <numbers>" and "fuzz words <symbols>" lines of tests/sweep/<class>.sweep.
+// "fuzz edges <numbers>", "fuzz words <symbols>" and "fuzz limit <selector>
+// <most>" lines of tests/sweep/<class>.sweep.
 struct FuzzOptions {
     std::string edges, words;
+    strings limits;
 };
 
 FuzzOptions fuzz_options(const std::string &cls)
@@ -52,6 +54,8 @@ FuzzOptions fuzz_options(const std::string &cls)
             o.edges += " " + rest;
         else if (key == "fuzz" && what == "words")
             o.words += " " + rest;
+        else if (key == "fuzz" && what == "limit")
+            o.limits.push_back(rest);
     }
     return o;
 }
@@ -76,7 +80,7 @@ struct Outcome {
 // [block~] and a hostile signal, pd-seqarr for arrays that come and go.
 void prepare(Scenario &s, const ClassOptions &opt, double seconds)
 {
-    s.sanitized().no_quit().lib("lvxseq").timeout(std::max(opt.seconds, seconds));
+    s.sanitized().no_quit().lib("lvxseq").timeout(seconds);
     for (const auto &lib : opt.libs)
         s.lib(lib);
     for (const auto &[k, v] : opt.env)
@@ -98,10 +102,12 @@ Outcome run_made_up(const std::string &cls, long seed, long messages)
     ClassOptions opt = class_options(cls);
     FuzzOptions fo = fuzz_options(cls);
     Scenario s;
-    prepare(s, opt, 30 + static_cast<double>(messages) / 50);
+    prepare(s, opt, std::max(opt.seconds, 30 + static_cast<double>(messages) / 50));
     fs::path log = s.dir() / "steps.txt";
     if (!fo.words.empty())
         s.send("lvxseq words" + fo.words);
+    for (const auto &l : fo.limits)
+        s.send("lvxseq limit " + l);
     s.send("lvxseq run seq " + cls + " " + std::to_string(seed) + " " + std::to_string(messages) +
            " " + log.string() + fo.edges);
     Outcome o{s.run(), {}};
@@ -113,7 +119,8 @@ Outcome replay(const std::string &cls, const strings &steps)
 {
     ClassOptions opt = class_options(cls);
     Scenario s;
-    prepare(s, opt, 30 + static_cast<double>(steps.size()) / 50);
+    // Short: while a sequence is cut down, one that hangs Pd is replayed many times.
+    prepare(s, opt, 10 + static_cast<double>(steps.size()) / 500);
     std::string text;
     for (const auto &l : steps)
         text += l + "\n";

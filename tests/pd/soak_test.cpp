@@ -180,7 +180,8 @@ class Slammer {
 public:
     Slammer()
     {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        // Not handed on to Pd, whose descriptors are counted.
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -193,7 +194,7 @@ public:
             while (!stop_) {
                 pollfd p{fd_, POLLIN, 0};
                 if (poll(&p, 1, 100) == 1) {
-                    int c = accept(fd_, nullptr, nullptr);
+                    int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
                     if (c >= 0) {
                         close(c);
                         accepted_++;

@@ -4,6 +4,7 @@
 //   lvxseq run <canvas> <class> <seed> <messages> <log> [edge numbers...]
 //   lvxseq replay <canvas> <class> <steps file>
 //   lvxseq words <symbol...>     (before run: the words arguments draw from)
+//   lvxseq limit <selector> <n>  (before run: that selector's numbers within -n..n)
 //
 // "run" makes up a random sequence from the seed: the class's own selectors
 // (read from its method table) with random arguments, sent at random inlets of
@@ -352,6 +353,8 @@ void take(const Step &s)
 
 // ---- making up a sequence ---------------------------------------------------
 
+void apply_limits(Step &s);
+
 const char *const array_names[] = {"lvxa", "lvxb", "lvxc", "lvxg", "lvxd", "lvxe"};
 const int array_sizes[] = {0, 1, 1, 2, 3, 5, 64, 1000, 65536, 1000000};
 
@@ -398,6 +401,7 @@ Step make_step()
         s.sel = run.selectors.empty() ? "bang"
                                       : run.selectors[pick(static_cast<unsigned>(run.selectors.size()))]->s_name;
         s.atoms = random_atoms();
+        apply_limits(s);
         run.messages_left--;
     } else if (r < 850) {
         s.verb = "wait";
@@ -506,6 +510,25 @@ void seq_words(t_seq *, t_symbol *, int argc, t_atom *argv)
         chosen_words.push_back(atom_getsymbol(argv + i));
 }
 
+// "lvxseq limit <selector> <most>", sent before "run", keeps the numbers of
+// that selector's messages within -most..most: for a parameter whose cost
+// grows with its value without bound, as documented.
+std::vector<std::pair<t_symbol *, t_float>> limits;
+
+void seq_limit(t_seq *, t_symbol *sel, t_floatarg most)
+{
+    limits.emplace_back(sel, most);
+}
+
+void apply_limits(Step &s)
+{
+    for (const auto &[sel, most] : limits)
+        if (s.sel == sel->s_name)
+            for (t_atom &a : s.atoms)
+                if (a.a_type == A_FLOAT && std::fabs(a.a_w.w_float) > most)
+                    a.a_w.w_float = std::copysign(most, a.a_w.w_float);
+}
+
 void seq_run(t_seq *x, t_symbol *, int argc, t_atom *argv)
 {
     if (argc < 5 || !start(atom_getsymbol(argv), atom_getsymbol(argv + 1)))
@@ -581,6 +604,7 @@ LORVEX_EXPORT void lvxseq_setup(void)
     class_addmethod(seq_class, lorvex::method(seq_replay), gensym("replay"), A_SYMBOL, A_SYMBOL,
         A_SYMBOL, A_NULL);
     class_addmethod(seq_class, lorvex::method(seq_words), gensym("words"), A_GIMME, A_NULL);
+    class_addmethod(seq_class, lorvex::method(seq_limit), gensym("limit"), A_SYMBOL, A_FLOAT, A_NULL);
     seq_instance = reinterpret_cast<t_seq *>(seq_new());
     pd_bind(&seq_instance->x_obj.ob_pd, gensym("lvxseq"));
 }
