@@ -213,14 +213,13 @@ t_glist *find_canvas(const std::string &name)
         pd_findbyclass(gensym(("pd-" + name).c_str()), canvas_class));
 }
 
-t_object *find_in(t_glist *gl, t_symbol *cls, bool last = false)
+t_object *find_in(t_glist *gl, t_symbol *cls)
 {
-    t_object *found = nullptr;
     for (t_gobj *g = gl->gl_list; g; g = g->g_next)
         if (t_object *o = pd_checkobject(&g->g_pd))
-            if (o->ob_pd->c_name == cls && (found = o, !last))
+            if (o->ob_pd->c_name == cls)
                 return o;
-    return found;
+    return nullptr;
 }
 
 // The object under test: the one box that is not a probe or [block~].
@@ -299,9 +298,7 @@ void take(const Step &s)
             pd_typedmess(&o->ob_pd, sel, static_cast<int>(copy.size()), copy.data());
         } else if (s.inlet < obj_ninlets(o) && obj_connect(&seq_instance->x_obj, 0, o, s.inlet)) {
             outlet_anything(seq_instance->x_out, sel, static_cast<int>(copy.size()), copy.data());
-            // The message may have deleted nothing, but look again before letting go.
-            if ((o = target()))
-                obj_disconnect(&seq_instance->x_obj, 0, o, s.inlet);
+            obj_disconnect(&seq_instance->x_obj, 0, o, s.inlet);
         }
         run.messages++;
     } else if (s.verb == "new") {
