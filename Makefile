@@ -1,12 +1,13 @@
 # The front door: make, make test, make demo, make bench, make screenshots,
-# make install, make package.
+# make install, make package, and the long runs: make fuzz, make soak.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
 .PHONY: all deps configure asan test demo bench clean cross-armhf cross-arm64 \
-        cross-i386 test-armhf test-arm64 test-i386 install package screenshots
+        cross-i386 test-armhf test-arm64 test-i386 install package screenshots \
+        fuzz soak
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -26,6 +27,22 @@ asan: deps
 
 test: all asan
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 600
+
+# Fuzzing, longer than make test does it: each libFuzzer target for
+# FUZZ_SECONDS (new corpus entries are kept in tests/fuzz/corpus/), then
+# FUZZ_MESSAGES random messages per class in Pd (LORVEX_SEQFUZZ_SEED repeats a run).
+FUZZ_SECONDS  ?= 180
+FUZZ_MESSAGES ?= 10000
+fuzz: all asan
+	scripts/fuzz $(BUILD) $(FUZZ_SECONDS) $(FUZZ_MESSAGES)
+
+# The soak tests at full length: strimo~ through 1000 connection cycles
+# against each peer and SOAK_MINUTES of 32 channels, karbox through 1000
+# allocations; make test runs them briefly.
+SOAK_MINUTES ?= 10
+soak: all
+	cd $(BUILD) && LORVEX_SOAK=long LORVEX_SOAK_MINUTES=$(SOAK_MINUTES) \
+		ctest -R '^pd\.soak_test\.' --output-on-failure --timeout 3600
 
 demo: all
 	@scripts/demo $(BUILD)

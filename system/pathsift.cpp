@@ -1,6 +1,7 @@
 // pathsift: the paths matching a wildcard pattern, relative to the patch's
 // directory, one per bang.
 #include "lorvex/plugin.hpp"
+#include "lorvex/symbol_inlet.hpp"
 #include "lorvex/trunc.hpp"
 
 #include <cstddef>
@@ -209,7 +210,7 @@ static void *pathsift_new(t_symbol *s)
 {
     auto *x = lorvex::new_record<t_pathsift>(pathsift_class);
     x->x_canvas = canvas_getcurrent();
-    symbolinlet_new(&x->x_obj, &x->x_pattern);
+    lorvex::symbol_inlet(x);
     x->x_name_outlet = outlet_new(&x->x_obj, &s_symbol);
     x->x_info_outlet = outlet_new(&x->x_obj, nullptr);
     x->x_status_outlet = outlet_new(&x->x_obj, &s_bang);
@@ -236,6 +237,10 @@ LORVEX_EXPORT void pathsift_setup(void)
         method(pathsift_free), sizeof(t_pathsift), CLASS_DEFAULT, A_DEFSYM, A_NULL);
     class_addbang(pathsift_class, method(pathsift_bang));
     class_addfloat(pathsift_class, method(pathsift_float));
+    // The pattern inlet: symbols only, also from a list at the left inlet.
+    lorvex::add_symbol_inlet<t_pathsift, &t_pathsift::x_pattern>(pathsift_class);
+    class_addlist(pathsift_class, method(lorvex::list_with_symbol_inlet<t_pathsift,
+        &t_pathsift::x_pattern, pathsift_bang, pathsift_float, nullptr>));
     class_addmethod(pathsift_class, method(pathsift_rewind), gensym("rewind"), A_NULL);
     class_addmethod(pathsift_class, method(pathsift_info), gensym("info"), A_NULL);
     class_addmethod(pathsift_class, method(pathsift_matches), gensym("matches"), A_NULL);

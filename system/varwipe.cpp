@@ -1,5 +1,6 @@
 // varwipe: removes a variable from Pd's environment on bang.
 #include "lorvex/plugin.hpp"
+#include "lorvex/symbol_inlet.hpp"
 
 #include <cstdlib>
 
@@ -19,15 +20,10 @@ static void varwipe_bang(t_varwipe *x)
         unsetenv(x->x_variable_name->s_name);
 }
 
-static void varwipe_symbol(t_varwipe *x, t_symbol *s)
-{
-    x->x_variable_name = s;
-}
-
 static void *varwipe_new(t_symbol *s)
 {
     auto *x = lorvex::new_record<t_varwipe>(varwipe_class);
-    symbolinlet_new(&x->x_obj, &x->x_variable_name);
+    lorvex::symbol_inlet(x);
     x->x_variable_name = s;
     return x;
 }
@@ -38,5 +34,10 @@ LORVEX_EXPORT void varwipe_setup(void)
     varwipe_class = class_new(gensym("varwipe"), lorvex::creator(varwipe_new), nullptr,
         sizeof(t_varwipe), CLASS_DEFAULT, A_DEFSYM, A_NULL);
     class_addbang(varwipe_class, method(varwipe_bang));
-    class_addsymbol(varwipe_class, method(varwipe_symbol));
+    // Left and right alike: a symbol names the variable, a separator is refused.
+    constexpr auto name = &t_varwipe::x_variable_name;
+    class_addsymbol(varwipe_class, method(lorvex::store_symbol<t_varwipe, name>));
+    lorvex::add_symbol_inlet<t_varwipe, name>(varwipe_class);
+    class_addlist(varwipe_class, method(lorvex::list_with_symbol_inlet<t_varwipe, name,
+        varwipe_bang, nullptr, lorvex::store_symbol<t_varwipe, name>>));
 }

@@ -1,5 +1,5 @@
 // gainlog: linear amplitude to decibels.
-#include "convert.hpp"
+#include "lorvex/convert.hpp"
 #include "lorvex/plugin.hpp"
 
 static t_class *gainlog_class;

@@ -1,5 +1,5 @@
 // glyphnum: the code of the first byte of a symbol's text.
-#include "convert.hpp"
+#include "lorvex/convert.hpp"
 #include "symbol_list.hpp"
 
 struct t_glyphnum {

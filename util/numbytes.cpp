@@ -1,5 +1,5 @@
 // numbytes: the four bytes of a float's single-precision representation.
-#include "convert.hpp"
+#include "lorvex/convert.hpp"
 #include "lorvex/plugin.hpp"
 
 struct t_numbytes {

@@ -1,5 +1,5 @@
 // numglyph: the one-character symbol whose code a float names.
-#include "convert.hpp"
+#include "lorvex/convert.hpp"
 #include "lorvex/plugin.hpp"
 
 struct t_numglyph {

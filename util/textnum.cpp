@@ -1,5 +1,5 @@
 // textnum: the number a symbol's text begins with.
-#include "convert.hpp"
+#include "lorvex/convert.hpp"
 #include "symbol_list.hpp"
 
 struct t_textnum {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -551,6 +552,24 @@ Result run_process(const std::vector<std::string> &argv,
     for (std::string l; std::getline(in, l);)
         r.lines.push_back(l);
     return r;
+}
+
+std::vector<std::string> remove_segments_left_by(int pid)
+{
+    std::ifstream in("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(in, line);
+    std::vector<std::string> left;
+    while (std::getline(in, line)) {
+        std::istringstream w(line);
+        long long key, id, perms, size, cpid, lpid, nattch;
+        if (w >> key >> id >> perms >> size >> cpid >> lpid >> nattch &&
+            cpid == pid && nattch == 0) {
+            left.push_back("key " + std::to_string(key) + ", " + std::to_string(size) + " bytes");
+            shmctl(static_cast<int>(id), IPC_RMID, nullptr);
+        }
+    }
+    return left;
 }
 
 std::vector<std::string> built_classes()

@@ -187,6 +187,11 @@ std::vector<std::string> pd_command(const std::filesystem::path &patch, bool bat
 // Environment for the sanitizer build (preloaded runtime, leak checks off).
 std::vector<std::pair<std::string, std::optional<std::string>>> sanitizer_env();
 
+// System V segments that process `pid` created and nobody is attached to any
+// more: what a plug-in left behind in the system. They are removed (so that
+// a failing test does not leave them to the next) and described.
+std::vector<std::string> remove_segments_left_by(int pid);
+
 // The classes the build produced: the names of build/lorvex/*.pd_linux.
 std::vector<std::string> built_classes();
 

@@ -4,11 +4,6 @@
 // Pd must survive without a sanitizer report and still answer at the end.
 #include <gtest/gtest.h>
 
-#include <sys/shm.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "pd.hpp"
 
 using namespace lorvex::test;
@@ -43,27 +38,6 @@ std::string many_args(int n)
     for (int i = 0; i < n; i++)
         out += (i % 3 ? std::to_string(i * 7919 % 1000 - 500) : "w") + std::string(" ");
     return out;
-}
-
-// System V segments the run created that nobody is attached to any more:
-// what a plug-in left behind in the system. They are removed, so that a
-// failing sweep does not leave them to the next.
-std::vector<std::string> remove_segments_left_by(int pid)
-{
-    std::ifstream in("/proc/sysvipc/shm");
-    std::string line;
-    std::getline(in, line);
-    std::vector<std::string> left;
-    while (std::getline(in, line)) {
-        std::istringstream w(line);
-        long long key, id, perms, size, cpid, lpid, nattch;
-        if (w >> key >> id >> perms >> size >> cpid >> lpid >> nattch &&
-            cpid == pid && nattch == 0) {
-            left.push_back("key " + std::to_string(key) + ", " + std::to_string(size) + " bytes");
-            shmctl(static_cast<int>(id), IPC_RMID, nullptr);
-        }
-    }
-    return left;
 }
 
 class Sweep : public ::testing::TestWithParam<std::string> {};

@@ -365,7 +365,38 @@ TEST(Pathsift, OverlongTextsAreRefusedNotCut)
     EXPECT_EQ(errors[1], "[pathsift] path too long for \"/" + std::string(199, 'a') + "...\"");
 }
 
+// Pd hands the later atoms of a list to the further inlets one by one, a
+// separator as a symbol message without a symbol: refused, the pattern stays.
+TEST(Pathsift, ASeparatorAtThePatternInletIsRefused)
+{
+    Scenario s;
+    const std::string d = s.dir().string();
+    touch(s.dir() / "a.wav");
+    add_pathsift(s.patch, "*.wav");
+    s.send("s list 7 @comma").send("p list @semi").say("bang").send("s bang");
+    Result r = s.run();
+    ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_EQ(r.errors(), (strings{"pathsift: not a symbol", "pathsift: not a symbol"})) << r.output();
+    EXPECT_EQ(paths_by_group(trace(r)), (std::vector<strings>{{}, {d + "/a.wav"}})) << r.output();
+}
+
 // ---- varwipe ----------------------------------------------------------------
+
+// A list beginning with a separator reaches the symbol method as a symbol
+// message without a symbol: refused at either inlet, the name stays.
+TEST(Varwipe, ASeparatorIsNoName)
+{
+    Scenario s;
+    s.env("LVX_E", "5");
+    int o = s.patch.obj("varwipe LVX_E");
+    s.patch.receive("v", o);
+    s.patch.receive("vr", o, 1);
+    s.send("v list @comma").send("vr list @semi").send("v bang").send("lvx getenv LVX_E");
+    Result r = s.run();
+    ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_EQ(r.errors(), (strings{"varwipe: not a symbol", "varwipe: not a symbol"})) << r.output();
+    EXPECT_TRUE(r.contains("getenv LVX_E: (unset)")) << r.output();
+}
 
 TEST(Varwipe, BangRemovesTheNamedVariable)
 {

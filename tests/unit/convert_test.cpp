@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "../../util/convert.hpp"
+#include "lorvex/convert.hpp"
 
 using namespace lorvex::convert;
 using bytes = std::array<unsigned char, 4>;
