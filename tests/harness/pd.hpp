@@ -40,6 +40,9 @@ std::string pd_host();
 // That Pd's release, {major, minor, bugfix} (LORVEX_PD_VERSION, else asked).
 std::array<int, 3> pd_version();
 bool pd_at_least(int major, int minor);
+// The sample rate that Pd runs at unless told otherwise with -r (44100 before
+// Pd 0.56, 48000 since), as [samplerate~] reports it; asked once.
+float pd_default_rate();
 
 // Formats a float so that Pd parses it back to the same value; NaN, the
 // infinities and -0 become the probe's @-tokens.
