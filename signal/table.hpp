@@ -69,10 +69,11 @@ namespace lorvex {
 // The class of a table object: the signal inlet's scalar in x_f, then the
 // methods "dsp" and "set"; the caller adds its own after them.
 template <typename Record, typename New, typename Dsp, typename Set>
-t_class *table_class(const char *name, New create, t_method destroy, Dsp dsp, Set set)
+t_class *table_class(const char *name, New create, t_method destroy, Dsp dsp, Set set,
+    int flags = CLASS_DEFAULT)
 {
     t_class *c = class_new(gensym(name), creator(create), destroy, sizeof(Record),
-        CLASS_DEFAULT, A_DEFSYM, A_NULL);
+        flags, A_DEFSYM, A_NULL);
     CLASS_MAINSIGNALIN(c, Record, x_f);
     class_addmethod(c, method(dsp), gensym("dsp"), A_CANT, A_NULL);
     class_addmethod(c, method(set), gensym("set"), A_SYMBOL, A_NULL);
