@@ -55,8 +55,11 @@ std::string pd_host()
 std::array<int, 3> pd_version()
 {
     static const std::array<int, 3> version = [] {
+        // LORVEX_PD_VERSION names the release CTest chose; a Pd given in
+        // LORVEX_PD takes its place and is asked.
         std::string text;
-        if (const char *v = std::getenv("LORVEX_PD_VERSION"); v && *v) {
+        const char *given = std::getenv("LORVEX_PD");
+        if (const char *v = std::getenv("LORVEX_PD_VERSION"); v && *v && !(given && *given)) {
             text = v;
         } else {
             Result r = run_process(split_words(pd_host() + " -version"), {}, ".", 30);
