@@ -62,7 +62,7 @@ LORVEX_EXPORT void peekcub_tilde_set(t_peekcub_tilde *x, t_symbol *s)
         [&](std::int64_t k, float v) LORVEX_INLINE { out[k] = v; });
 }
 
-static t_int *peekcub_tilde_perform(t_int *w)
+LORVEX_PERFORM static t_int *peekcub_tilde_perform(t_int *w)
 {
     return lorvex::perform_table<t_peekcub_tilde>(w, peekcub_tilde_block);
 }

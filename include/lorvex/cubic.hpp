@@ -28,44 +28,25 @@ namespace lorvex {
 
 // Four curves at once, one per lane: lane by lane the same operations in
 // the same precision as above, so the same bits, in about half the
-// instructions where the processor has vector units (the double part runs
-// two lanes at a time). Where it has none the compiler splits the lanes.
+// instructions where the processor has vector units. Where it has none the
+// compiler splits the lanes.
 using quad = float __attribute__((vector_size(16)));
 
-namespace detail {
-using pair = double __attribute__((vector_size(16)));
-using half = float __attribute__((vector_size(8)));
-
-[[gnu::always_inline]] inline pair low(quad v)
-{
-    return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1), pair);
-}
-
-[[gnu::always_inline]] inline pair high(quad v)
-{
-    return __builtin_convertvector(__builtin_shufflevector(v, v, 2, 3), pair);
-}
-
-[[gnu::always_inline]] inline pair nest(pair p0, pair p1, pair two_p2, pair half_p3, pair slope,
-    pair c3, pair f)
-{
-    const pair c2 = p0 - 2.5 * p1 + two_p2 - half_p3;
-    return p1 + f * (slope + f * (c2 + f * c3));
-}
-} // namespace detail
-
+// The double part runs on four lanes at once: two halves where the processor
+// has 128-bit vectors only, one 256-bit operation where it has more.
 [[gnu::always_inline]] inline quad cubic(quad p0, quad p1, quad p2, quad p3, quad frac)
 {
-    using namespace detail;
+    using wide = double __attribute__((vector_size(32)));
     const quad slope = 0.5f * (p2 - p0);
     const quad c3 = 1.5f * (p1 - p2) + 0.5f * (p3 - p0);
-    const quad two_p2 = 2.0f * p2, half_p3 = 0.5f * p3;
-    const pair a = nest(low(p0), low(p1), low(two_p2), low(half_p3), low(slope), low(c3),
-        low(frac));
-    const pair b = nest(high(p0), high(p1), high(two_p2), high(half_p3), high(slope), high(c3),
-        high(frac));
-    return __builtin_shufflevector(
-        __builtin_convertvector(a, half), __builtin_convertvector(b, half), 0, 1, 2, 3);
+    const wide c2 = __builtin_convertvector(p0, wide) - 2.5 * __builtin_convertvector(p1, wide) +
+                    __builtin_convertvector(2.0f * p2, wide) -
+                    __builtin_convertvector(0.5f * p3, wide);
+    const wide f = __builtin_convertvector(frac, wide);
+    const wide y = __builtin_convertvector(p1, wide) +
+                   f * (__builtin_convertvector(slope, wide) +
+                           f * (c2 + f * __builtin_convertvector(c3, wide)));
+    return __builtin_convertvector(y, quad);
 }
 
 // The four points of one interpolation and the position between p1 and p2.
