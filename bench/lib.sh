@@ -1,11 +1,19 @@
 # Shared by the benchmark scripts: where things are and how Pd runs.
-# BUILD is the build folder (absolute); WORK a scratch folder per script;
-# PD the command that starts Pd (default: the system's pd).
+# BUILD is the build folder (absolute); WORK a scratch folder per script; PD
+# the command that starts the Pd release being measured (default: pd).
 pd_run() {
-  # pd_run <patch> [more Pd flags...]: batch run, console on stdout
+  # pd_run <patch> [more Pd flags...]: batch run, console on stdout. The rate
+  # is given, as releases differ in their default: the same work on each.
   patch=$1; shift
-  ${PD:-pd} -nogui -noprefs -noaudio -nrt -batch -stderr -path "$BUILD/lorvex" "$@" \
+  ${PD:-pd} -nogui -noprefs -noaudio -nrt -batch -stderr -r 44100 -path "$BUILD/lorvex" "$@" \
      -open "$patch" 2>&1
+}
+
+# against_pd <name> <ratio> <target>: notes a ratio to one of Pd's own objects
+# (target "<=1.0", or ">50" for a speed-up) for the table of releases that
+# scripts/bench prints at the end (into RATIOS, when set).
+against_pd() {
+  [ -z "${RATIOS:-}" ] || printf '%s|%s|%s\n' "$1" "$2" "$3" >> "$RATIOS"
 }
 
 # best_ms <label> <output>: the smallest "label: <ms>" figure Pd printed

@@ -38,6 +38,8 @@ for pair in "qo_knob ctlout" "qo_wheel bendout" "offcull stripnote"; do
   set -- $pair
   ours=$(net "$(best_ms "$1" "$out")")
   theirs=$(net "$(best_ms "$2" "$out")")
-  echo "$1, $N floats: $ours ms beyond the loop; Pd's [$2]: $theirs ms -> ratio $(ratio "$ours" "$theirs") (target <= 1.1)"
+  r=$(ratio "$ours" "$theirs")
+  echo "$1, $N floats: $ours ms beyond the loop; Pd's [$2]: $theirs ms -> ratio $r (target <= 1.1)"
+  against_pd "$1 / $2" "$r" "<=1.1"
 done
 echo "  (empty counter loop: $empty_ms ms)"

@@ -91,7 +91,11 @@ read4=$(net "$ms_tabread4" "$ms_base_index")
 
 echo "$INSTANCES instances, $SECONDS_OF_AUDIO s of audio, best of $ROUNDS (CPU ms, driver subtracted):"
 echo "  driver alone: $ms_base_freq (frequency), $ms_base_index (index)"
-echo "  wavcub~ $cub, tabosc4~ $osc4 -> ratio $(ratio "$cub" "$osc4") (target <= 1.0)"
-echo "  peekcub~ $peek, tabread4~ $read4 -> ratio $(ratio "$peek" "$read4") (target <= 1.0)"
-echo "  wavlim~ factor 1 with filter $lim1, tabosc4~ $osc4 -> ratio $(ratio "$lim1" "$osc4") (target <= 1.5)"
+r_cub=$(ratio "$cub" "$osc4") r_peek=$(ratio "$peek" "$read4") r_lim=$(ratio "$lim1" "$osc4")
+echo "  wavcub~ $cub, tabosc4~ $osc4 -> ratio $r_cub (target <= 1.0)"
+echo "  peekcub~ $peek, tabread4~ $read4 -> ratio $r_peek (target <= 1.0)"
+echo "  wavlim~ factor 1 with filter $lim1, tabosc4~ $osc4 -> ratio $r_lim (target <= 1.5)"
 echo "  wavlim~ factor 4 $lim4, factor 1 $lim1 -> ratio $(ratio "$lim4" "$lim1") (target <= 4)"
+against_pd "wavcub~ / tabosc4~" "$r_cub" "<=1.0"
+against_pd "peekcub~ / tabread4~" "$r_peek" "<=1.0"
+against_pd "wavlim~ (filter on) / tabosc4~" "$r_lim" "<=1.5"

@@ -82,4 +82,6 @@ fg_ms=$(best_ms file-glob "$out")
 ps_n=$(printf '%s\n' "$out" | awk '$1 == "pathsift-paths:" { n = $2 } END { print n }')
 fg_n=$(printf '%s\n' "$out" | awk '$1 == "file-glob-paths:" { n = $2 } END { print n }')
 echo "pathsift, $N files: $ps_ms ms for $ps_n paths (best of 5)"
-echo "  [file glob], same pattern: $fg_ms ms for $fg_n paths -> ratio $(ratio "$ps_ms" "$fg_ms") (target <= 1.2)"
+r=$(ratio "$ps_ms" "$fg_ms")
+echo "  [file glob], same pattern: $fg_ms ms for $fg_n paths -> ratio $r (target <= 1.2)"
+against_pd "pathsift / file glob" "$r" "<=1.2"

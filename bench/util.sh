@@ -38,6 +38,8 @@ for cmp in "gainlog rmstodb" "numglyph makefilename" "glyphnum fromsymbol" "text
     echo "$1: $ours ms"
   else
     theirs=$(best_ms "$2" "$out")
-    echo "$1: $ours ms, Pd's [$2]: $theirs ms -> ratio $(ratio "$ours" "$theirs") (target <= 1)"
+    r=$(ratio "$ours" "$theirs")
+    echo "$1: $ours ms, Pd's [$2]: $theirs ms -> ratio $r (target <= 1)"
+    against_pd "$1 / $2" "$r" "<=1"
   fi
 done

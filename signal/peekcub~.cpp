@@ -2,8 +2,12 @@
 // inlet with cubic interpolation. The index is clipped so that the four
 // points read lie inside the array: the first and the last point are only
 // ever outer neighbours.
+//
+// On a Pd with multichannel signals it reads every channel of the index and
+// gives as many output channels, as Pd's own table readers do.
 #include "lorvex/cubic.hpp"
 #include "lorvex/trunc.hpp"
+#include "multichannel.hpp"
 #include "table.hpp"
 
 struct t_peekcub_tilde {
@@ -15,6 +19,7 @@ struct t_peekcub_tilde {
 };
 
 static t_class *peekcub_tilde_class;
+static bool peekcub_tilde_multichannel;
 
 // An array of fewer than four points has no readable range: it is never
 // read, and sounds like a missing one. It is still registered, so that
@@ -57,15 +62,23 @@ LORVEX_EXPORT void peekcub_tilde_set(t_peekcub_tilde *x, t_symbol *s)
         [&](std::int64_t k, t_sample v) LORVEX_INLINE { out[k] = v; });
 }
 
-static t_int *peekcub_tilde_perform(t_int *w)
+LORVEX_PERFORM static t_int *peekcub_tilde_perform(t_int *w)
 {
     return lorvex::perform_table<t_peekcub_tilde>(w, peekcub_tilde_block);
 }
 
+// Every channel reads the same array in the same way, and the channels lie
+// one after the other: one pass reads them all.
 static void peekcub_tilde_dsp(t_peekcub_tilde *x, t_signal **sp)
 {
     peekcub_tilde_set(x, x->x_arrayname);
-    lorvex::add_perform(peekcub_tilde_perform, x, sp);
+    int nchans = 1;
+    if (peekcub_tilde_multichannel) {
+        nchans = lorvex::channels(sp[0]);
+        signal_setmultiout(&sp[1], nchans);
+    }
+    dsp_add(peekcub_tilde_perform, 4, x, sp[0]->s_vec, sp[1]->s_vec,
+        static_cast<t_int>(sp[0]->s_n) * nchans);
 }
 
 static void *peekcub_tilde_new(t_symbol *s)
@@ -84,6 +97,8 @@ static void peekcub_tilde_free(t_peekcub_tilde *)
 
 LORVEX_EXPORT void peekcub_tilde_setup(void)
 {
+    peekcub_tilde_multichannel = lorvex::host_multichannel();
     peekcub_tilde_class = lorvex::table_class<t_peekcub_tilde>("peekcub~", peekcub_tilde_new,
-        lorvex::method(peekcub_tilde_free), peekcub_tilde_dsp, peekcub_tilde_set);
+        lorvex::method(peekcub_tilde_free), peekcub_tilde_dsp, peekcub_tilde_set,
+        CLASS_DEFAULT | (peekcub_tilde_multichannel ? lorvex::class_multichannel : 0));
 }

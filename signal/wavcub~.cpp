@@ -50,7 +50,7 @@ static void wavcub_tilde_ft1(t_wavcub_tilde *x, t_floatarg f)
     x->x_phase = wt::wrap(b.p, x->x_fsize, x->x_finvsize);
 }
 
-static t_int *wavcub_tilde_perform(t_int *w)
+LORVEX_PERFORM static t_int *wavcub_tilde_perform(t_int *w)
 {
     return lorvex::perform_table<t_wavcub_tilde>(w, wavcub_tilde_block);
 }

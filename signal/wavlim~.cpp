@@ -150,7 +150,7 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
     x->x_phase = wt::wrap(b.p, x->x_fsize, x->x_finvsize);
 }
 
-static t_int *wavlim_tilde_perform(t_int *w)
+LORVEX_PERFORM static t_int *wavlim_tilde_perform(t_int *w)
 {
     return lorvex::perform_table<t_wavlim_tilde>(w, wavlim_tilde_block);
 }

@@ -31,33 +31,12 @@ template <std::floating_point T>
 
 // Four curves at once, one per lane: lane by lane the same operations in
 // the same precision as above, so the same bits, in about half the
-// instructions where the processor has vector units (the double part runs
-// two lanes at a time). Where it has none the compiler splits the lanes.
+// instructions where the processor has vector units. Where it has none the
+// compiler splits the lanes.
 namespace detail {
 template <typename T>
 using lanes4 [[gnu::vector_size(4 * sizeof(T))]] = T;
-template <typename T>
-using lanes2 [[gnu::vector_size(2 * sizeof(T))]] = T;
-using pair = lanes2<double>;
-
-template <typename V>
-[[gnu::always_inline]] inline pair low(V v)
-{
-    return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1), pair);
-}
-
-template <typename V>
-[[gnu::always_inline]] inline pair high(V v)
-{
-    return __builtin_convertvector(__builtin_shufflevector(v, v, 2, 3), pair);
-}
-
-[[gnu::always_inline]] inline pair nest(pair p0, pair p1, pair two_p2, pair half_p3, pair slope,
-    pair c3, pair f)
-{
-    const pair c2 = p0 - 2.5 * p1 + two_p2 - half_p3;
-    return p1 + f * (slope + f * (c2 + f * c3));
-}
+using wide = lanes4<double>;
 } // namespace detail
 
 // Four values of Pd's sample type T side by side.
@@ -65,20 +44,23 @@ template <std::floating_point T>
 using quad_of = detail::lanes4<T>;
 using quad = quad_of<float>;
 
+// The double part runs on four lanes at once: two halves where the processor
+// has 128-bit vectors only, one 256-bit operation where it has more.
 template <std::floating_point T>
 [[gnu::always_inline]] inline quad_of<T> cubic4(
     quad_of<T> p0, quad_of<T> p1, quad_of<T> p2, quad_of<T> p3, quad_of<T> frac)
 {
-    using namespace detail;
+    using detail::wide;
     const quad_of<T> slope = T(0.5) * (p2 - p0);
     const quad_of<T> c3 = T(1.5) * (p1 - p2) + T(0.5) * (p3 - p0);
-    const quad_of<T> two_p2 = T(2) * p2, half_p3 = T(0.5) * p3;
-    const pair a = nest(low(p0), low(p1), low(two_p2), low(half_p3), low(slope), low(c3),
-        low(frac));
-    const pair b = nest(high(p0), high(p1), high(two_p2), high(half_p3), high(slope), high(c3),
-        high(frac));
-    return __builtin_shufflevector(__builtin_convertvector(a, lanes2<T>),
-        __builtin_convertvector(b, lanes2<T>), 0, 1, 2, 3);
+    const wide c2 = __builtin_convertvector(p0, wide) - 2.5 * __builtin_convertvector(p1, wide) +
+                    __builtin_convertvector(T(2) * p2, wide) -
+                    __builtin_convertvector(T(0.5) * p3, wide);
+    const wide f = __builtin_convertvector(frac, wide);
+    const wide y = __builtin_convertvector(p1, wide) +
+                   f * (__builtin_convertvector(slope, wide) +
+                           f * (c2 + f * __builtin_convertvector(c3, wide)));
+    return __builtin_convertvector(y, quad_of<T>);
 }
 
 [[gnu::always_inline]] inline quad cubic(quad p0, quad p1, quad p2, quad p3, quad frac)

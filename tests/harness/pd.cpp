@@ -56,8 +56,11 @@ std::string pd_host()
 std::array<int, 3> pd_version()
 {
     static const std::array<int, 3> version = [] {
+        // LORVEX_PD_VERSION names the release CTest chose; a Pd given in
+        // LORVEX_PD takes its place and is asked.
         std::string text;
-        if (const char *v = std::getenv("LORVEX_PD_VERSION"); v && *v) {
+        const char *given = std::getenv("LORVEX_PD");
+        if (const char *v = std::getenv("LORVEX_PD_VERSION"); v && *v && !(given && *given)) {
             text = v;
         } else {
             Result r = run_process(split_words(pd_host() + " -version"), {}, ".", 30);
@@ -77,6 +80,21 @@ bool pd_at_least(int major, int minor)
     auto v = pd_version();
     return v[0] > major || (v[0] == major && v[1] >= minor);
 }
+
+float pd_default_rate()
+{
+    static const float rate = [] {
+        Scenario s;
+        int sr = s.patch.obj("samplerate~");
+        s.patch.receive("lvx-rate", sr);
+        s.patch.print(sr, 0, "rate");
+        s.send("lvx-rate bang");
+        auto got = s.run().printed_floats("rate");
+        return got.size() == 1 && got[0].size() == 1 ? got[0][0] : 0.0f;
+    }();
+    return rate;
+}
+
 fs::path tool_dir() { return LORVEX_TOOL_DIR; }
 fs::path source_dir() { return LORVEX_SOURCE_DIR; }
 
@@ -136,6 +154,17 @@ std::vector<std::string> split_words(std::string_view s)
     for (std::string w; in >> w;)
         words.push_back(w);
     return words;
+}
+
+// True when the command that starts Pd is a script ("#!") rather than a program.
+bool host_is_script()
+{
+    const std::vector<std::string> words = split_words(pd_host());
+    if (words.empty() || words[0].find('/') == std::string::npos)
+        return false;
+    char magic[2] = {};
+    std::ifstream(words[0]).read(magic, 2);
+    return magic[0] == '#' && magic[1] == '!';
 }
 
 } // namespace
@@ -448,6 +477,13 @@ Result Scenario::run()
         auto s = sanitizer_env();
         env.insert(env.begin(), s.begin(), s.end());
     }
+    // A script that starts Pd (the fetched releases' commands) would run with
+    // the runtime preloaded itself, which ThreadSanitizer's does not survive:
+    // it gets the runtime in PD_PRELOAD and preloads it into Pd alone.
+    if (host_is_script())
+        for (auto &[name, value] : env)
+            if (name == "LD_PRELOAD")
+                name = "PD_PRELOAD";
     return run_process(pd_command(patch_path(), batch_, sanitized_, flags_), env, dir_, timeout_,
         on_line_);
 }

@@ -40,9 +40,13 @@ bool emulated();
 // <tree>/usr/bin/puredata"), else the release CTest chose (LORVEX_HOST_PD),
 // else "pd".
 std::string pd_host();
-// That Pd's release, {major, minor, bugfix} (LORVEX_PD_VERSION, else asked).
+// That Pd's release, {major, minor, bugfix} (LORVEX_PD_VERSION for the release
+// CTest chose, else asked).
 std::array<int, 3> pd_version();
 bool pd_at_least(int major, int minor);
+// The sample rate that Pd runs at unless told otherwise with -r (44100 before
+// Pd 0.56, 48000 since), as [samplerate~] reports it; asked once.
+float pd_default_rate();
 
 // Pd's float and sample type in the Pd the scenarios are built for: float,
 // or double for double-precision Pd (Pd64; LORVEX_TEST_FLOATSIZE=64). Models

@@ -295,6 +295,10 @@ protected:
             for (int i = 1; i < b.inlets; i++)
                 s.patch.receive(b.name + "_" + std::to_string(i), o, i);
         }
+        // The script's first lines come from a [qlist] on the scheduler's
+        // first tick, after loading: Pd 0.55 and later open their MIDI
+        // devices only once the patch has loaded, and drop what is written
+        // to them before.
         for (const auto &line : c.script)
             s.send(line);
         // Pd writes queued channel messages when its scheduler next polls:

@@ -864,8 +864,8 @@ TEST_P(Stream, SlowConnectNeverStallsTheScheduler)
     ASSERT_EQ(r.printed("state"), strings{"1"}) << r.output();
     auto counts = r.printed_floats("blocks");
     ASSERT_EQ(counts.size(), 2u) << r.output();
-    // 600 ms and more: 44100 / 64 blocks a second.
-    EXPECT_GT(counts[1][0] - counts[0][0], 600 * 44.1 / 64) << r.output();
+    // 600 ms and more, in blocks of 64 samples at Pd's rate.
+    EXPECT_GT(counts[1][0] - counts[0][0], 0.6 * pd_default_rate() / 64) << r.output();
 }
 
 // Deleting the object while its thread waits in connect(): the thread finishes
@@ -1416,11 +1416,15 @@ TEST(StreamMessages, ChannelsAndFormatRequests)
                          "strimo~: format set to floaty", "strimo~: channels set to 0",
                          "strimo~: channels set to 2"}))
         << r.output();
+    // Kilobits a second at the rate Pd runs at (1411.2 for 16 bits at 44100).
+    auto kbits = [](int bits) {
+        return num(static_cast<pd_float>(static_cast<double>(pd_default_rate()) * 2 * bits / 1000));
+    };
     EXPECT_EQ(r.printed("info"),
         (strings{"format _float_", "channels 2", "framesize 0", "bitrate 0", "ipaddr localhost",
-            "format _16bit_", "channels 2", "framesize 0", "bitrate " + num(static_cast<pd_float>(1411200 / 1000.)), "ipaddr localhost",
+            "format _16bit_", "channels 2", "framesize 0", "bitrate " + kbits(16), "ipaddr localhost",
             "format _float_", "channels 0", "framesize 0", "bitrate 0", "ipaddr localhost",
-            "format _float_", "channels 2", "framesize 0", "bitrate " + num(static_cast<pd_float>(2822400 / 1000.)), "ipaddr localhost"}))
+            "format _float_", "channels 2", "framesize 0", "bitrate " + kbits(32), "ipaddr localhost"}))
         << r.output();
     EXPECT_TRUE(r.printed("state").empty()) << r.output();
 }
