@@ -26,10 +26,10 @@ void check_reads_back(float f)
 {
     char text[64];
     std::snprintf(text, sizeof text, "%.9g", static_cast<double>(f));
-    if (!same(lorvex::convert::text_number(text), f))
+    if (!same(lorvex::convert::text_number<float>(text), f))
         std::abort();
     std::snprintf(text, sizeof text, "%a", static_cast<double>(f));
-    if (!same(lorvex::convert::text_number(text), f))
+    if (!same(lorvex::convert::text_number<float>(text), f))
         std::abort();
 }
 
@@ -40,9 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     using namespace lorvex::convert;
     // A symbol's text ends at its first NUL.
     const std::string text(reinterpret_cast<const char *>(data), strnlen(reinterpret_cast<const char *>(data), size));
-    const float v = text_number(text.c_str());
+    const float v = text_number<float>(text.c_str());
 
-    if (!same(text_number((" \t\n" + text).c_str()), v))
+    if (!same(text_number<float>((" \t\n" + text).c_str()), v))
         std::abort();
     std::size_t start = 0;
     while (start < text.size() && space(text[start]))
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::strtod(text.c_str() + start, &end);
     const bool read = end != text.c_str() + start;
     if (read && text[start] != '-' && text[start] != '+') {
-        const float negated = text_number(("-" + text.substr(start)).c_str());
+        const float negated = text_number<float>(("-" + text.substr(start)).c_str());
         if (!same(negated, -v) || (!std::isnan(v) && std::signbit(negated) == std::signbit(v)))
             std::abort();
     }

@@ -87,9 +87,9 @@ void prepare(Scenario &s, const ClassOptions &opt, double seconds)
         v ? s.env(k, *v) : s.unset_env(k);
     if (opt.realtime)
         s.realtime();
-    std::vector<float> ramp(64), odd(5, -3.5f), guard(11);
+    std::vector<pd_float> ramp(64), odd(5, -3.5f), guard(11);
     for (std::size_t i = 0; i < ramp.size(); i++)
-        ramp[i] = static_cast<float>(i) * 0.25f - 4;
+        ramp[i] = static_cast<pd_float>(i) * 0.25f - 4;
     s.array("lvxa", ramp).array("lvxb", odd).array("lvxc", {1e30f}).array("lvxg", guard);
     Canvas &c = s.patch.subpatch("seq");
     c.obj("block~ 64");

@@ -24,6 +24,7 @@ extern "C" {
 }
 
 #include <bit>
+#include <type_traits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -205,6 +206,9 @@ std::uint64_t next_random()
     return z ^ (z >> 31);
 }
 
+// Any bit pattern of Pd's float (NaN payloads, subnormals, everything).
+using float_word = std::conditional_t<sizeof(t_float) == 8, std::uint64_t, std::uint32_t>;
+
 unsigned pick(unsigned n) { return static_cast<unsigned>(next_random() % n); }
 
 t_glist *find_canvas(const std::string &name)
@@ -364,7 +368,7 @@ t_atom random_atom()
     else if (r < 65)
         SETFLOAT(&a, static_cast<t_float>(static_cast<int>(pick(1200)) - 100));
     else if (r < 70)
-        SETFLOAT(&a, std::bit_cast<t_float>(static_cast<std::uint32_t>(next_random())));
+        SETFLOAT(&a, std::bit_cast<t_float>(static_cast<float_word>(next_random())));
     else if (r < 98)
         SETSYMBOL(&a, run.symbols[pick(static_cast<unsigned>(run.symbols.size()))]);
     else if (r < 99)
