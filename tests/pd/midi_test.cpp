@@ -376,7 +376,7 @@ TEST(Offcull, ValuesPassUnchanged)
 {
     EXPECT_EQ(offcull({"v -5", "n 60", "v 0.5", "n 60.7", "v " + num(1e30f), "n -3", "v @nan",
                   "n @-inf"}),
-        (strings{"vel -5", "pitch 60", "vel 0.5", "pitch " + num(60.7f), "vel " + num(1e30f),
+        (strings{"vel -5", "pitch 60", "vel 0.5", "pitch " + num(pd_float(60.7)), "vel " + num(1e30f),
             "pitch -3", "vel nan", "pitch -inf"}));
 }
 
