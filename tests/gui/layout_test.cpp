@@ -221,10 +221,7 @@ TEST(LayoutSession, EndsCleanly)
 
 std::string name_of(const ::testing::TestParamInfo<fs::path> &info)
 {
-    std::string n;
-    for (char c : info.param.stem().string())
-        n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return n;
+    return test_name(info.param.stem().string());
 }
 
 INSTANTIATE_TEST_SUITE_P(Patches, Layout, ::testing::ValuesIn(patches()), name_of);

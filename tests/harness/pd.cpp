@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <sys/shm.h>
 #include <sys/wait.h>
@@ -606,6 +608,105 @@ std::vector<std::string> remove_segments_left_by(int pid)
         }
     }
     return left;
+}
+
+// ---- Child ------------------------------------------------------------------
+
+Child::Child(std::vector<std::string> argv)
+{
+    int out[2], in[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        std::vector<char *> args;
+        for (auto &a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(in[0]);
+    stdin_ = in[1];
+    reader_ = std::thread([this, fd = out[0]] { read_all(fd); });
+}
+
+Child::~Child() { finish(SIGTERM); }
+
+bool Child::wait_for_line(const std::string &text, double seconds)
+{
+    return wait_for([&](const std::vector<std::string> &l) {
+        return std::any_of(l.begin(), l.end(),
+            [&](const std::string &x) { return x.find(text) != std::string::npos; });
+    }, seconds);
+}
+
+std::vector<std::string> Child::wait_for_match(const std::string &pattern, double seconds)
+{
+    const std::regex re(pattern);
+    std::vector<std::string> found;
+    wait_for([&](const std::vector<std::string> &l) {
+        for (const std::string &line : l) {
+            std::smatch m;
+            if (std::regex_search(line, m, re)) {
+                found.assign(m.begin(), m.end());
+                return true;
+            }
+        }
+        return false;
+    }, seconds);
+    return found;
+}
+
+void Child::close_stdin()
+{
+    if (stdin_ >= 0)
+        close(stdin_);
+    stdin_ = -1;
+}
+
+std::vector<std::string> Child::finish(int sig)
+{
+    close_stdin();
+    if (pid_ > 0) {
+        if (sig)
+            kill(pid_, sig);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        reader_.join();
+    }
+    return lines_;
+}
+
+void Child::read_all(int fd)
+{
+    std::string buf;
+    char chunk[4096];
+    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) {
+        buf.append(chunk, static_cast<std::size_t>(n));
+        std::lock_guard lock(mutex_);
+        for (std::size_t nl; (nl = buf.find('\n')) != std::string::npos;) {
+            lines_.push_back(buf.substr(0, nl));
+            buf.erase(0, nl + 1);
+        }
+        changed_.notify_all();
+    }
+    close(fd);
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    changed_.notify_all();
+}
+
+std::string test_name(std::string_view text)
+{
+    std::string n;
+    for (char c : text)
+        n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return n;
 }
 
 std::vector<std::string> built_classes()

@@ -14,15 +14,20 @@
 
 #include <array>
 #include <bit>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -184,6 +189,49 @@ Result run_process(const std::vector<std::string> &argv,
     const std::filesystem::path &cwd, double timeout_seconds,
     const std::function<void(const std::string &)> &on_line = {});
 
+// A program as a child process while the test goes on: its standard input a
+// pipe the test holds, its output (stdout and stderr) read line by line on a
+// thread as it comes. Ended with SIGTERM when it goes, if still running.
+class Child {
+public:
+    explicit Child(std::vector<std::string> argv);
+    ~Child();
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // Waits (up to `seconds`) until pred holds for the lines so far, or the
+    // program's output ends; answers whether it holds.
+    template <typename Pred>
+    bool wait_for(Pred pred, double seconds)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                   [&] { return pred(lines_) || ended_; }) &&
+               pred(lines_);
+    }
+    bool wait_for_line(const std::string &text, double seconds = 10);
+    // The first line (up to `seconds`) with a match of `pattern`: the match
+    // and its groups, or nothing.
+    std::vector<std::string> wait_for_match(const std::string &pattern, double seconds);
+
+    void close_stdin();
+    // Ends it with `sig` (0: waits for it to end by itself) and answers all it printed.
+    std::vector<std::string> finish(int sig);
+
+private:
+    void read_all(int fd);
+
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> lines_;
+    bool ended_ = false;
+};
+
 // Pd's command line for a headless run of `patch`.
 std::vector<std::string> pd_command(const std::filesystem::path &patch, bool batch,
     bool sanitized, const std::vector<std::string> &extra);
@@ -195,6 +243,10 @@ std::vector<std::pair<std::string, std::optional<std::string>>> sanitizer_env();
 // more: what a plug-in left behind in the system. They are removed (so that
 // a failing test does not leave them to the next) and described.
 std::vector<std::string> remove_segments_left_by(int pid);
+
+// A text as a test's name: letters and digits kept, anything else '_'
+// ("peekcub~" gives "peekcub_").
+std::string test_name(std::string_view text);
 
 // The classes the build produced: the names of build/lorvex/*.pd_linux.
 std::vector<std::string> built_classes();

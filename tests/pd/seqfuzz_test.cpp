@@ -213,10 +213,7 @@ TEST_P(Sequences, RandomMessagesAmidChanges)
 
 std::string name_of(const ::testing::TestParamInfo<std::string> &info)
 {
-    std::string n;
-    for (char c : info.param)
-        n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-    return n;
+    return test_name(info.param);
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, Sequences, ::testing::ValuesIn(built_classes()), name_of);

@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include "pd.hpp"
+#include "receiver.hpp"
 
 using namespace lorvex::test;
 using strings = std::vector<std::string>;
@@ -51,129 +52,7 @@ double stream_seconds()
 
 // ---- peers ----------------------------------------------------------------------
 
-// A program of ours as a child process: its standard input a pipe we hold,
-// its output read on a thread as it comes.
-class Child {
-public:
-    explicit Child(strings args)
-    {
-        int out[2], in[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe failed");
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            std::vector<char *> argv;
-            for (auto &a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        close(in[0]);
-        stdin_ = in[1];
-        reader_ = std::thread([this, fd = out[0]] { read_all(fd); });
-    }
 
-    ~Child() { finish(SIGTERM); }
-
-    int pid() const { return pid_; }
-
-    // The first match of `pattern` in a line, waiting up to `seconds`.
-    std::smatch wait_for(const std::regex &pattern, double seconds)
-    {
-        std::unique_lock lock(mutex_);
-        std::smatch m;
-        changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] {
-            for (const auto &l : lines_)
-                if (std::regex_search(l, m, pattern))
-                    return true;
-            return ended_;
-        });
-        return m;
-    }
-
-    void close_stdin()
-    {
-        if (stdin_ >= 0)
-            close(stdin_);
-        stdin_ = -1;
-    }
-
-    // Ends it with `sig` (0: waits for it to end by itself) and answers all it printed.
-    strings finish(int sig)
-    {
-        close_stdin();
-        if (pid_ > 0) {
-            if (sig)
-                kill(pid_, sig);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-            reader_.join();
-        }
-        return lines_;
-    }
-
-private:
-    void read_all(int fd)
-    {
-        std::string buf;
-        char chunk[4096];
-        for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) {
-            buf.append(chunk, static_cast<std::size_t>(n));
-            std::lock_guard lock(mutex_);
-            for (std::size_t nl; (nl = buf.find('\n')) != std::string::npos;) {
-                lines_.push_back(buf.substr(0, nl));
-                buf.erase(0, nl + 1);
-            }
-            changed_.notify_all();
-        }
-        close(fd);
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-        changed_.notify_all();
-    }
-
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    strings lines_;
-    bool ended_ = false;
-};
-
-// lorvex-recv with these options, once it listens; answers its port.
-int listening_port(Child &rx)
-{
-    static const std::regex listening(R"(listening on tcp port (\d+))");
-    std::smatch m = rx.wait_for(listening, 10);
-    return m.empty() ? 0 : std::stoi(m[1]);
-}
-
-std::map<std::string, long> summary(const strings &lines)
-{
-    std::map<std::string, long> out;
-    for (const auto &l : lines)
-        if (l.rfind("summary:", 0) == 0) {
-            std::istringstream in(l.substr(8));
-            std::string key;
-            for (long v; in >> key >> v;)
-                out[key] = v;
-        }
-    return out;
-}
-
-std::string joined(const strings &lines)
-{
-    std::string out;
-    for (const auto &l : lines)
-        out += l + "\n";
-    return out;
-}
 
 // A peer that takes every connection and closes it at once, on a thread.
 class Slammer {
@@ -301,8 +180,8 @@ void expect_cycles(const Result &r, int n)
 
 TEST(Soak, ConnectCyclesAgainstTheReceiver)
 {
-    Child rx({(tool_dir() / "lorvex-recv").string(), "-p", "0"});
-    int port = listening_port(rx);
+    Receiver rx({"-p", "0"});
+    int port = rx.port();
     ASSERT_NE(port, 0);
     Scenario s;
     Result r;
@@ -339,8 +218,8 @@ TEST(Soak, LongStreamOf32FloatChannels)
 {
     Scenario s;
     std::filesystem::path wav = s.dir() / "soak.wav";
-    Child rx({(tool_dir() / "lorvex-recv").string(), "-p", "0", "-o", wav.string(), "-r", "48000"});
-    int port = listening_port(rx);
+    Receiver rx({"-p", "0", "-o", wav.string(), "-r", "48000"});
+    int port = rx.port();
     ASSERT_NE(port, 0);
     const double seconds = stream_seconds();
     s.realtime().lib("lvxsoak").flag("-r").flag("48000").timeout(seconds + 60);
@@ -440,7 +319,7 @@ TEST(Soak, KarboxAllocationCyclesWithAPeerAttached)
     const int n = 1000;
     ASSERT_EQ(segments(key, {}), strings{}) << "key " << key << " is in use";
     Child peer({(tool_dir() / "lorvex-shm").string(), "-c", "hold", std::to_string(key), "16"});
-    ASSERT_FALSE(peer.wait_for(std::regex("^attached "), 10).empty()) << joined(peer.finish(SIGTERM));
+    ASSERT_FALSE(peer.wait_for_match("^attached ", 10).empty()) << joined(peer.finish(SIGTERM));
 
     Scenario s;
     s.timeout(120);

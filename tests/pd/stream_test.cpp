@@ -26,6 +26,7 @@
 
 #include "lorvex/stream_frame.hpp"
 #include "pd.hpp"
+#include "receiver.hpp"
 
 using namespace lorvex::test;
 namespace stream = lorvex::stream;
@@ -37,98 +38,6 @@ namespace {
 // ---- peers ------------------------------------------------------------------
 
 // lorvex-recv as a child process, its output read on a thread as it comes.
-class Receiver {
-public:
-    explicit Receiver(strings args)
-    {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe failed");
-        args.insert(args.begin(), (tool_dir() / "lorvex-recv").string());
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(fds[1], 1);
-            dup2(fds[1], 2);
-            std::vector<char *> argv;
-            for (auto &a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(fds[1]);
-        reader_ = std::thread([this, fd = fds[0]] { read_all(fd); });
-        static const std::regex listening(R"(listening on (tcp|udp) port (\d+))");
-        wait_for([&](const strings &l) {
-            std::smatch m;
-            if (!l.empty() && std::regex_match(l[0], m, listening))
-                port_ = std::stoi(m[2]);
-            return port_ != 0;
-        }, 10);
-    }
-
-    ~Receiver() { finish(); }
-
-    int port() const { return port_; }
-    pid_t pid() const { return pid_; }
-
-    // Waits (up to `seconds`) until pred holds for the lines so far.
-    template <typename Pred>
-    bool wait_for(Pred pred, double seconds)
-    {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
-            [&] { return pred(lines_) || ended_; }) && pred(lines_);
-    }
-
-    bool wait_for_line(const std::string &text, double seconds = 10)
-    {
-        return wait_for([&](const strings &l) {
-            return std::any_of(l.begin(), l.end(),
-                [&](const std::string &x) { return x.find(text) != std::string::npos; });
-        }, seconds);
-    }
-
-    // Stops it (as Ctrl-C would) and answers all it printed.
-    strings finish()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-            reader_.join();
-        }
-        return lines_;
-    }
-
-private:
-    void read_all(int fd)
-    {
-        std::string buf;
-        char chunk[4096];
-        for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) {
-            buf.append(chunk, static_cast<std::size_t>(n));
-            std::lock_guard lock(mutex_);
-            for (std::size_t nl; (nl = buf.find('\n')) != std::string::npos;) {
-                lines_.push_back(buf.substr(0, nl));
-                buf.erase(0, nl + 1);
-            }
-            changed_.notify_all();
-        }
-        close(fd);
-        std::lock_guard lock(mutex_);
-        ended_ = true;
-        changed_.notify_all();
-    }
-
-    pid_t pid_ = -1;
-    int port_ = 0;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    strings lines_;
-    bool ended_ = false;
-};
 
 // A loopback socket of the test's own; closed when it goes.
 struct Socket {
@@ -222,27 +131,6 @@ std::vector<std::vector<Frame>> frames_by_connection(const strings &lines)
         else if (std::regex_match(l, m, frame))
             out.back().push_back({std::stoi(m[1]), std::stoi(m[3]), std::stoi(m[4]), m[2]});
     }
-    return out;
-}
-
-std::map<std::string, long> summary(const strings &lines)
-{
-    std::map<std::string, long> out;
-    for (const auto &l : lines)
-        if (l.rfind("summary:", 0) == 0) {
-            std::istringstream in(l.substr(8));
-            std::string key;
-            for (long v; in >> key >> v;)
-                out[key] = v;
-        }
-    return out;
-}
-
-std::string joined(const strings &lines)
-{
-    std::string out;
-    for (const auto &l : lines)
-        out += l + "\n";
     return out;
 }
 

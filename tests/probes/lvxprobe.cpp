@@ -22,6 +22,7 @@
 extern "C" {
 #include <m_imp.h>
 }
+#include "methods.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -379,19 +380,6 @@ void send_all(t_pd *to, const std::vector<t_symbol *> &selectors,
         }
 }
 
-std::vector<t_symbol *> selectors_of(t_class *c)
-{
-    std::vector<t_symbol *> sels = {&s_bang, &s_float, &s_symbol, &s_list, gensym("nonsense")};
-#ifdef PDINSTANCE
-    t_methodentry *m = c->c_methods[pd_this->pd_instanceno];
-#else
-    t_methodentry *m = c->c_methods;
-#endif
-    for (int i = 0; i < c->c_nmethod; i++)
-        sels.push_back(m[i].me_name);
-    return sels;
-}
-
 // The objects under test in canvas pd-<name>: everything but the probes.
 std::vector<t_object *> targets_in(t_symbol *canvasname, t_object **hostile_source)
 {
@@ -440,7 +428,7 @@ void lvx_hostile(t_lvx *x, t_symbol *canvasname)
     auto targets = targets_in(canvasname, nullptr);
     int sent = 0;
     for (t_object *o : targets) {
-        auto sels = selectors_of(o->ob_pd);
+        auto sels = lorvex::probe::selectors_of(o->ob_pd, true);
         // The object's own (leftmost) inlet first, then every further inlet
         // through a connection from this probe's outlet.
         send_all(&o->ob_pd, sels, lists);

@@ -22,6 +22,7 @@
 extern "C" {
 #include <m_imp.h>
 }
+#include "methods.hpp"
 
 #include <bit>
 #include <type_traits>
@@ -238,20 +239,6 @@ t_object *target()
     return nullptr;
 }
 
-std::vector<t_symbol *> selectors_of(t_class *c)
-{
-    std::vector<t_symbol *> sels = {&s_bang, &s_float, &s_symbol, &s_list, gensym("nonsense")};
-#ifdef PDINSTANCE
-    t_methodentry *m = c->c_methods[pd_this->pd_instanceno];
-#else
-    t_methodentry *m = c->c_methods;
-#endif
-    for (int i = 0; i < c->c_nmethod; i++)
-        if (m[i].me_name != gensym("dsp"))
-            sels.push_back(m[i].me_name);
-    return sels;
-}
-
 void delete_target()
 {
     if (t_object *o = target())
@@ -276,7 +263,7 @@ void create_target(const std::vector<t_atom> &args, bool wire)
         return;
     }
     if (run.selectors.empty())
-        run.selectors = selectors_of(o->ob_pd);
+        run.selectors = lorvex::probe::selectors_of(o->ob_pd, false);
     if (wire)
         if (t_object *src = find_in(run.canvas, gensym("lvx_hostile~")))
             for (int k = 0; k < obj_ninlets(o); k++)
