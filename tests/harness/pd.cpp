@@ -450,6 +450,17 @@ Scenario &Scenario::on_line(std::function<void(const std::string &)> f)
     return *this;
 }
 
+Scenario &Scenario::options(const ClassOptions &o)
+{
+    for (const auto &l : o.libs)
+        lib(l);
+    for (const auto &[k, v] : o.env)
+        v ? env(k, *v) : unset_env(k);
+    if (o.realtime)
+        realtime();
+    return *this;
+}
+
 Result Scenario::run()
 {
     // The script runs from a [qlist] started at load time; its boxes come

@@ -127,6 +127,8 @@ struct Result {
     std::string output() const;
 };
 
+struct ClassOptions;
+
 // Options as a patch is run: flags, environment, files and the script.
 class Scenario {
 public:
@@ -162,6 +164,9 @@ public:
     Scenario &abstraction(std::string_view name, const Canvas &c);
     // Called with each line Pd prints, as it prints it (to act while Pd runs).
     Scenario &on_line(std::function<void(const std::string &)> f);
+    // What a class asks for to run at all (see ClassOptions): its libraries,
+    // its environment, real time.
+    Scenario &options(const ClassOptions &o);
 
     std::filesystem::path dir() const { return dir_; }
     std::filesystem::path patch_path() const { return dir_ / "main.pd"; }

@@ -80,13 +80,7 @@ struct Outcome {
 // [block~] and a hostile signal, pd-seqarr for arrays that come and go.
 void prepare(Scenario &s, const ClassOptions &opt, double seconds)
 {
-    s.sanitized().no_quit().lib("lvxseq").timeout(seconds);
-    for (const auto &lib : opt.libs)
-        s.lib(lib);
-    for (const auto &[k, v] : opt.env)
-        v ? s.env(k, *v) : s.unset_env(k);
-    if (opt.realtime)
-        s.realtime();
+    s.sanitized().no_quit().lib("lvxseq").timeout(seconds).options(opt);
     std::vector<pd_float> ramp(64), odd(5, -3.5f), guard(11);
     for (std::size_t i = 0; i < ramp.size(); i++)
         ramp[i] = static_cast<pd_float>(i) * 0.25f - 4;

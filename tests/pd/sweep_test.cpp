@@ -47,13 +47,7 @@ TEST_P(Sweep, SurvivesHostileCreationAndMessages)
     const std::string cls = GetParam();
     ClassOptions opt = class_options(cls);
     Scenario s;
-    s.sanitized().timeout(opt.seconds);
-    for (const auto &lib : opt.libs)
-        s.lib(lib);
-    for (const auto &[k, v] : opt.env)
-        v ? s.env(k, *v) : s.unset_env(k);
-    if (opt.realtime)
-        s.realtime();
+    s.sanitized().timeout(opt.seconds).options(opt);
     if (opt.nobox) {
         s.lib(cls).say("alive");
         Result r = s.run();
