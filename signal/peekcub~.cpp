@@ -62,10 +62,7 @@ LORVEX_EXPORT void peekcub_tilde_set(t_peekcub_tilde *x, t_symbol *s)
         [&](std::int64_t k, t_sample v) LORVEX_INLINE { out[k] = v; });
 }
 
-LORVEX_PERFORM static t_int *peekcub_tilde_perform(t_int *w)
-{
-    return lorvex::perform_table<t_peekcub_tilde>(w, peekcub_tilde_block);
-}
+using peekcub_tilde_perform = lorvex::table_perform<t_peekcub_tilde, peekcub_tilde_block>;
 
 // Every channel reads the same array in the same way, and the channels lie
 // one after the other: one pass reads them all.
@@ -77,7 +74,7 @@ static void peekcub_tilde_dsp(t_peekcub_tilde *x, t_signal **sp)
         nchans = lorvex::channels(sp[0]);
         signal_setmultiout(&sp[1], nchans);
     }
-    dsp_add(peekcub_tilde_perform, 4, x, sp[0]->s_vec, sp[1]->s_vec,
+    dsp_add(peekcub_tilde_perform::routine(), 4, x, sp[0]->s_vec, sp[1]->s_vec,
         static_cast<t_int>(sp[0]->s_n) * nchans);
 }
 

@@ -8,15 +8,6 @@
 // thinks them large, as a call per sample would cost more than their work.
 #define LORVEX_INLINE __attribute__((always_inline))
 
-// A perform routine compiled twice on x86, once more for processors with
-// 256-bit vectors, chosen when the plug-in loads. The arithmetic is the same
-// operation for operation (no fused multiply-add), so are the bits.
-#if defined(__x86_64__) || defined(__i386__)
-#define LORVEX_PERFORM __attribute__((target_clones("avx2", "default")))
-#else
-#define LORVEX_PERFORM
-#endif
-
 namespace lorvex {
 
 // Looks up the array `name` for the signal object `owner` of class `cls`
@@ -70,6 +61,31 @@ template <typename Record, typename Body>
         silence(out, n);
     return w + 5;
 }
+
+// The perform routine of a table object whose block is `Block`, built twice
+// on x86: once for every processor and once more with 256-bit vectors for
+// processors that have AVX2. routine() gives the one for the processor it
+// runs on. The arithmetic is the same operation for operation in both (no
+// fused multiply-add), so are the bits. The choice is made by asking the
+// processor, not by the loader's indirect functions, which 32-bit x86 and
+// Windows modules cannot have; elsewhere there is the one routine.
+template <typename Record, auto Block>
+struct table_perform {
+    static t_int *plain(t_int *w) { return perform_table<Record>(w, Block); }
+#if defined(__x86_64__) || defined(__i386__)
+    [[gnu::target("avx2")]] static t_int *wide(t_int *w)
+    {
+        return perform_table<Record>(w, Block);
+    }
+    static t_perfroutine routine()
+    {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") ? wide : plain;
+    }
+#else
+    static t_perfroutine routine() { return plain; }
+#endif
+};
 
 } // namespace lorvex
 

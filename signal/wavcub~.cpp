@@ -50,16 +50,13 @@ static void wavcub_tilde_ft1(t_wavcub_tilde *x, t_floatarg f)
     x->x_phase = wt::wrap(b.p, x->x_fsize, x->x_finvsize);
 }
 
-LORVEX_PERFORM static t_int *wavcub_tilde_perform(t_int *w)
-{
-    return lorvex::perform_table<t_wavcub_tilde>(w, wavcub_tilde_block);
-}
+using wavcub_tilde_perform = lorvex::table_perform<t_wavcub_tilde, wavcub_tilde_block>;
 
 static void wavcub_tilde_dsp(t_wavcub_tilde *x, t_signal **sp)
 {
     x->x_conv = 1.0f / sp[0]->s_sr;
     wavcub_tilde_set(x, x->x_arrayname);
-    lorvex::add_perform(wavcub_tilde_perform, x, sp);
+    lorvex::add_perform(wavcub_tilde_perform::routine(), x, sp);
 }
 
 static void *wavcub_tilde_new(t_symbol *s)

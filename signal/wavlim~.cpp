@@ -150,10 +150,7 @@ static void wavlim_tilde_ft1(t_wavlim_tilde *x, t_floatarg f)
     x->x_phase = wt::wrap(b.p, x->x_fsize, x->x_finvsize);
 }
 
-LORVEX_PERFORM static t_int *wavlim_tilde_perform(t_int *w)
-{
-    return lorvex::perform_table<t_wavlim_tilde>(w, wavlim_tilde_block);
-}
+using wavlim_tilde_perform = lorvex::table_perform<t_wavlim_tilde, wavlim_tilde_block>;
 
 // The coefficients depend on the rate: they are designed again only when it
 // changes (and at the first start, replacing those a cutoff got without one).
@@ -165,7 +162,7 @@ static void wavlim_tilde_dsp(t_wavlim_tilde *x, t_signal **sp)
         x->x_conv = 1.0f / sp[0]->s_sr;
     }
     wavlim_tilde_set(x, x->x_arrayname);
-    lorvex::add_perform(wavlim_tilde_perform, x, sp);
+    lorvex::add_perform(wavlim_tilde_perform::routine(), x, sp);
 }
 
 static void *wavlim_tilde_new(t_symbol *s)
