@@ -14,6 +14,7 @@
 #include <sndfile.h>
 #include <sstream>
 #include <sys/shm.h>
+#include <thread>
 
 #include "pd.hpp"
 #include "receiver.hpp"
@@ -230,6 +231,50 @@ TEST(StreamToDesktop, LorvexRecvRecordsWhatThePatchSendsSampleForSample)
         ASSERT_EQ(static_cast<float>(sent_left[0][i]), got[2 * i]) << "left sample " << i;
         ASSERT_EQ(static_cast<float>(sent_right[0][i]), got[2 * i + 1]) << "right sample " << i;
     }
+}
+
+TEST(StreamToDesktop, ConnectsAgainWhenTheReceiverComesBack)
+{
+    const std::string name = "stream-to-desktop";
+    PatchFile ex(example(name));
+    const int strimo = ex.find("strimo~ 2");
+    ASSERT_GE(strimo, 0);
+    auto first = std::make_unique<Receiver>(strings{"-p", "0", "-v"});
+    const int port = first->port();
+    ASSERT_NE(port, 0);
+
+    Scenario s;
+    s.realtime().flag("-open").flag(example(name).string());
+    s.send(to_canvas(name, "obj 20 900 lvx_print state"));
+    s.send(to_canvas(name, "connect " + std::to_string(strimo) + " 0 " + std::to_string(ex.size()) + " 0"));
+    s.send("stream-retry 1").send("stream-ctl connect 127.0.0.1 " + std::to_string(port));
+    // The patch tries again every 2 seconds from its loading on: the
+    // receiver goes away after 0.8 s and is back, on the same port, before
+    // the try at 2 s (or the one at 4 s on a slow machine).
+    s.wait(300).dsp(true).wait(4500);
+    std::unique_ptr<Receiver> second;
+    strings first_said;
+    std::thread desktop([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        first_said = first->finish();
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        second = std::make_unique<Receiver>(strings{"-p", std::to_string(port), "-v", "-1"});
+    });
+    Result r = s.run();
+    desktop.join();
+    EXPECT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.errors().empty()) << r.output();
+    // Connected, dropped (the console says why), connected again.
+    EXPECT_EQ(r.printed("state"), (strings{"1", "0", "1"})) << r.output();
+    EXPECT_EQ(r.count("strimo~: connected host 127.0.0.1"), 2u) << r.output();
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->port(), port);
+    ASSERT_TRUE(second->wait_for_line("summary:", 10));
+    const strings said = second->finish();
+    EXPECT_NE(std::find(said.begin(), said.end(), "frame 1: format float, channels 2, framesize 8192"),
+        said.end()) << joined(said);
+    EXPECT_EQ(summary(said).at("gaps"), 0) << joined(said);
+    EXPECT_GE(summary(first_said).at("frames"), 1) << joined(first_said);
 }
 
 // ---- share-with-python: karbox and share.py, share.c -------------------------------
