@@ -1,7 +1,8 @@
-// Every help patch, the overview and the demo patch as a Pd user sees them:
-// opened in Pd's real GUI (under Xvfb), one after another in one session,
-// by the test-only GUI plug-in lvx_layout-plugin.tcl beside this file, which
-// writes what lies on each canvas and a screenshot to build/screenshots/.
+// Every help patch, the overview, the examples and the demo patch as a Pd
+// user sees them: opened in Pd's real GUI (under Xvfb), one after another in
+// one session, by the test-only GUI plug-in lvx_layout-plugin.tcl beside
+// this file, which writes what lies on each canvas and a screenshot to
+// build/screenshots/.
 // Fails where two boxes or comments overlap (touching edges is fine), where a
 // cord runs through a box or comment it does not connect, where anything
 // lies outside the window size the patch saves, or where a box could not be
@@ -45,7 +46,8 @@ struct Drawn {
 
 fs::path shots_dir() { return plugin_dir().parent_path() / "screenshots"; }
 
-// The patches a user opens: every help patch, the overview, the demo.
+// The patches a user opens: every help patch, the overview, the examples,
+// the demo.
 std::vector<fs::path> patches()
 {
     std::vector<fs::path> v;
@@ -56,6 +58,12 @@ std::vector<fs::path> patches()
     }
     std::sort(v.begin(), v.end());
     v.push_back(plugin_dir() / "lorvex-overview.pd");
+    std::vector<fs::path> examples;
+    for (const auto &e : fs::directory_iterator(plugin_dir() / "examples"))
+        if (e.path().extension() == ".pd")
+            examples.push_back(e.path());
+    std::sort(examples.begin(), examples.end());
+    v.insert(v.end(), examples.begin(), examples.end());
     v.push_back(source_dir() / "demo" / "demo.pd");
     return v;
 }

@@ -93,6 +93,15 @@ proc ::lvx_layout::await_map {tries} {
 }
 
 proc ::lvx_layout::mapped {args} {
+    # Pd redraws number boxes that changed while the patch loaded only when
+    # it is idle: $LORVEX_LAYOUT_SETTLE milliseconds (default 0) give it the
+    # time, for pictures that show their values.
+    set settle 0
+    if {[info exists ::env(LORVEX_LAYOUT_SETTLE)]} {set settle $::env(LORVEX_LAYOUT_SETTLE)}
+    after $settle ::lvx_layout::shoot
+}
+
+proc ::lvx_layout::shoot {} {
     variable current
     variable fresh
     variable main

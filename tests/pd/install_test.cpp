@@ -101,6 +101,9 @@ std::vector<std::string> expected_files(const std::vector<std::string> &classes)
             files.push_back(c + ".linux-amd64-64.so");
         files.push_back(c + "-help.pd");
     }
+    // The examples, with the programs and the sound beside them.
+    for (const auto &e : fs::directory_iterator(plugin_dir() / "examples"))
+        files.push_back("examples/" + e.path().filename().string());
     return files;
 }
 
