@@ -6,8 +6,8 @@ JOBS       ?= 2
 CMAKE_ARGS ?=
 
 .PHONY: all deps configure asan test demo bench clean cross-armhf cross-arm64 \
-        cross-i386 test-armhf test-arm64 test-i386 install package screenshots \
-        fuzz soak
+        cross-i386 cross-deliverables test-armhf test-arm64 test-i386 install \
+        package screenshots fuzz soak
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -25,7 +25,9 @@ asan: deps
 		-DLORVEX_PD_HOSTS_DIR=$(abspath $(BUILD))/pd-hosts $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-test: all asan
+# Every other architecture is built too (what users install, not run: that
+# is make test-<arch>), so that one that stops building fails the tests.
+test: all asan cross-deliverables
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 600
 
 # Fuzzing, longer than make test does it: each libFuzzer target for
@@ -56,11 +58,17 @@ screenshots: all demo
 	@scripts/screenshots $(BUILD)
 
 # Cross builds for 32-bit ARM (armhf), 64-bit ARM (arm64) and 32-bit x86
-# (i386), and their tests under qemu-user. Not part of make test: they take
-# their time.
+# (i386), and their tests under qemu-user: make test builds what users
+# install for each (cross-deliverables); the rest and the runs under
+# emulation take their time, in make test-<arch>.
+CROSS_ARCHS = arm64 armhf i386
 cross-armhf cross-arm64 cross-i386: cross-%: deps
 	@scripts/install-deps cross
 	scripts/cross $*
+
+cross-deliverables: deps
+	@scripts/install-deps cross
+	@for arch in $(CROSS_ARCHS); do scripts/cross $$arch deliverables || exit 1; done
 
 test-armhf test-arm64 test-i386: test-%: all cross-%
 	scripts/test-cross $*
@@ -74,7 +82,7 @@ install: all
 
 # One archive per platform for Pd's package manager, in build/package/, each
 # checked by the package manager's own code.
-package: all cross-armhf cross-arm64 cross-i386
+package: all cross-deliverables
 	PD_HOSTS=$(BUILD)/pd-hosts scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386
 
 clean:
