@@ -7,7 +7,10 @@
 // Several senders may stream at once: one poll loop serves every TCP
 // connection (and every UDP source), each decoded on its own, so a peer that
 // connects and then says nothing (a port scanner, a hung sender) holds up
-// nobody; it is closed when it has sent no complete frame for a while.
+// nobody; it is closed when it has sent no complete frame for a while. At
+// the cap on senders (-m), a newcomer takes the place of the connection
+// that has been silent longest among those that never sent a whole frame,
+// so that a flood of idle connections cannot lock real senders out.
 #include "recv_stream.hpp"
 
 #include <arpa/inet.h>
@@ -73,8 +76,10 @@ void usage()
         "              (one that sent none, such as a port scanner, does not count)\n"
         "  -t seconds  close a connection (forget a UDP source) that has sent no\n"
         "              complete frame for this long (default 5; 0: never)\n"
-        "  -m senders  most connections (UDP sources) served at once; more are\n"
-        "              refused (default 64)\n"
+        "  -m senders  most connections (UDP sources) served at once (default 64);\n"
+        "              a newcomer takes the place of the one silent longest among\n"
+        "              those that have sent no complete frame, and is refused only\n"
+        "              when every one has\n"
         "While several senders stream, each line about one of them starts with\n"
         "its address and port (\"127.0.0.1:40312: frame 7: ...\").\n");
 }
@@ -245,6 +250,7 @@ struct sender {
     incoming::count_watch counts;
     counters c;
     clock_type::time_point last;    // when it came, or sent its last whole frame
+    clock_type::time_point heard;   // when it came, or sent its last bytes
     bool main_file = false;         // writes to the -o file itself
     std::unique_ptr<wav_writer> own_file;
     stream::t_tag pending{};        // UDP: the header whose data comes next
@@ -266,19 +272,43 @@ public:
 
     std::vector<std::unique_ptr<sender>> &senders() { return senders_; }
 
-    // A new sender; nullptr when the cap is reached.
+    // A new sender. At the cap, the sender silent longest among those that
+    // have never sent a whole frame is closed to make room; nullptr (the
+    // newcomer refused) only when every sender has sent one.
     sender *add(int fd, const sockaddr_in &from)
     {
-        if (static_cast<long>(senders_.size()) >= opt_.max_senders)
-            return nullptr;
+        const std::string where = address_of(from);
+        if (static_cast<long>(senders_.size()) >= opt_.max_senders) {
+            sender *quiet = quietest_without_frames();
+            if (!quiet)
+                return nullptr;
+            displaced_++;
+            line(*quiet, format("making room for %s (-m %ld): no complete frame, silent for %.1f s", where.c_str(),
+                             opt_.max_senders,
+                             std::chrono::duration<double>(clock_type::now() - quiet->heard).count()));
+            remove(quiet, opt_.udp ? "source forgotten" : "connection closed");
+        }
         auto s = std::make_unique<sender>();
         s->fd = fd;
         s->number = ++numbered_;
-        s->where = address_of(from);
-        s->last = clock_type::now();
+        s->where = where;
+        s->last = s->heard = clock_type::now();
         senders_.push_back(std::move(s));
         return senders_.back().get();
     }
+
+    sender *quietest_without_frames()
+    {
+        sender *quiet = nullptr;
+        for (auto &s : senders_)
+            if (s->c.frames == 0 && (!quiet || s->heard < quiet->heard))
+                quiet = s.get();
+        return quiet;
+    }
+
+    // Counts the senders let go, so that whoever keeps pointers to them
+    // knows when to look again.
+    long removals() const { return removals_; }
 
     // Prints the lines that close a sender and lets it go.
     void remove(sender *s, const char *ended)
@@ -294,6 +324,7 @@ public:
             main_taken_ = false;
         if (s->c.frames > 0)
             sender_ended_ = true;
+        removals_++;
         for (auto it = senders_.begin(); it != senders_.end(); ++it)
             if (it->get() == s) {
                 senders_.erase(it);
@@ -416,9 +447,9 @@ public:
         main_wav_.close();
         // Over UDP the senders are sources, not connections.
         std::printf("summary: connections %ld frames %ld gaps %ld missing %ld restarts %ld bad %ld "
-                    "idle %ld refused %ld%s\n",
+                    "idle %ld refused %ld displaced %ld%s\n",
             opt_.udp ? 0 : numbered_, all_.frames, all_.gaps, all_.missing, all_.restarts, all_.bad, idle_,
-            refused_, opt_.udp ? format(" sources %ld", numbered_).c_str() : "");
+            refused_, displaced_, opt_.udp ? format(" sources %ld", numbered_).c_str() : "");
     }
 
 private:
@@ -427,7 +458,7 @@ private:
     bool main_taken_ = false;
     std::vector<std::unique_ptr<sender>> senders_;
     counters all_;
-    long numbered_ = 0, idle_ = 0, refused_ = 0;
+    long numbered_ = 0, idle_ = 0, refused_ = 0, displaced_ = 0, removals_ = 0;
     bool sender_ended_ = false;
 };
 
@@ -442,6 +473,7 @@ bool serve(receiver &rx, sender &s, std::vector<unsigned char> &buf)
         return true;
     if (r <= 0)
         return false;
+    s.heard = clock_type::now();
     if (s.reader.feed(buf.data(), static_cast<std::size_t>(r),
             [&](const stream::t_tag &t, const unsigned char *data) { return rx.frame(s, t, data); }))
         return true;
@@ -477,7 +509,7 @@ bool take_connections(int listener, receiver &rx)
         sender *s = rx.add(fd, from);
         if (!s) {
             rx.refused();
-            std::printf("refusing connection from %s: %zu connections open already (-m)\n",
+            std::printf("refusing connection from %s: %zu connections open already (-m), each has sent frames\n",
                 address_of(from).c_str(), rx.senders().size());
             close(fd);
             continue;
@@ -555,6 +587,18 @@ void run_udp(int fd, receiver &rx)
     std::vector<unsigned char> buf(65536);
     std::map<std::string, sender *> by_address;
     bool refusal_told = false;
+    // The map is made anew whenever a source has gone (forgotten when idle,
+    // or to make room for a new one).
+    long removals = rx.removals();
+    const auto look_again = [&] {
+        if (rx.removals() == removals)
+            return;
+        removals = rx.removals();
+        by_address.clear();
+        for (auto &s : rx.senders())
+            by_address[s->where] = s.get();
+        refusal_told = false;
+    };
     while (!rx.done()) {
         pollfd p{fd, POLLIN, 0};
         const int r = poll(&p, 1, 100);
@@ -572,28 +616,24 @@ void run_udp(int fd, receiver &rx)
             auto at = by_address.find(where);
             sender *s = at == by_address.end() ? nullptr : at->second;
             if (!s && (s = rx.add(-1, from)) != nullptr) {
+                look_again();
                 by_address[where] = s;
                 refusal_told = false;
             }
             if (!s) {
                 // Told once until a source goes, so a flood cannot fill the output.
                 if (!refusal_told)
-                    std::printf("ignoring datagrams from %s: %zu sources already (-m)\n", where.c_str(),
-                        rx.senders().size());
+                    std::printf("ignoring datagrams from %s: %zu sources already (-m), each has sent frames\n",
+                        where.c_str(), rx.senders().size());
                 refusal_told = true;
                 rx.refused();
                 continue;
             }
+            s->heard = clock_type::now();
             datagram(rx, *s, buf.data(), static_cast<std::size_t>(got));
         }
-        const std::size_t before = rx.senders().size();
         rx.drop_idle("forgetting source");
-        if (rx.senders().size() != before) {
-            by_address.clear();
-            for (auto &s : rx.senders())
-                by_address[s->where] = s.get();
-            refusal_told = false;
-        }
+        look_again();
     }
 }
 
