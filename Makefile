@@ -74,11 +74,13 @@ test-armhf test-arm64 test-i386: test-%: all cross-%
 	scripts/test-cross $*
 
 # Installs build/lorvex as the folder lorvex/ in Pd's per-user search path
-# (PDLIBDIR), the command-line tools into BINDIR; DESTDIR stages.
+# (PDLIBDIR), the command-line tools into BINDIR and their manual pages into
+# MANDIR/man1 (where man finds them for a BINDIR on the PATH); DESTDIR stages.
 PDLIBDIR ?= $(HOME)/.local/lib/pd/extra
 BINDIR   ?= $(HOME)/.local/bin
+MANDIR   ?= $(HOME)/.local/share/man
 install: all
-	scripts/install $(BUILD) "$(DESTDIR)$(PDLIBDIR)" "$(DESTDIR)$(BINDIR)"
+	scripts/install $(BUILD) "$(DESTDIR)$(PDLIBDIR)" "$(DESTDIR)$(BINDIR)" "$(DESTDIR)$(MANDIR)"
 
 # One archive per platform for Pd's package manager, in build/package/, each
 # checked by the package manager's own code.

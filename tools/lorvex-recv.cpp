@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <getopt.h>
 #include <map>
 #include <memory>
 #include <netinet/in.h>
@@ -56,11 +57,15 @@ struct options {
     long max_senders = 64;
 };
 
-void usage()
+// Asked for (--help), the usage goes to standard output; after a mistake,
+// to standard error.
+void usage(std::FILE *to)
 {
-    std::fprintf(stderr,
+    std::fprintf(to,
         "usage: lorvex-recv [-u] [-p port] [-o file.wav] [-r rate] [-v] [-s samples] [-n frames] [-1]\n"
         "                   [-t seconds] [-m senders]\n"
+        "       lorvex-recv --help | --version\n"
+        "Receives the audio stream of strimo~ and writes it to WAV files.\n"
         "  -p port     port to listen on (default 8000; 0: any free port, printed at start)\n"
         "  -u          receive UDP datagrams instead of TCP connections\n"
         "  -o file     write the audio to a WAV file; a change of format or channel\n"
@@ -80,6 +85,8 @@ void usage()
         "              a newcomer takes the place of the one silent longest among\n"
         "              those that have sent no complete frame, and is refused only\n"
         "              when every one has\n"
+        "  -h, --help  print this and exit\n"
+        "  --version   print the version and exit\n"
         "While several senders stream, each line about one of them starts with\n"
         "its address and port (\"127.0.0.1:40312: frame 7: ...\").\n");
 }
@@ -106,48 +113,54 @@ bool parse_seconds(const char *text, double &out)
     return true;
 }
 
-bool parse_options(int argc, char **argv, options &o)
+enum class asked { run, help, version, mistake };
+
+asked parse_options(int argc, char **argv, options &o)
 {
+    static const option long_options[] = {
+        {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {nullptr, 0, nullptr, 0}};
     int c;
     long v;
-    while ((c = getopt(argc, argv, "p:uo:r:vs:n:1t:m:h")) != -1) {
+    while ((c = getopt_long(argc, argv, "p:uo:r:vs:n:1t:m:h", long_options, nullptr)) != -1) {
         switch (c) {
+        case 'h': return asked::help;
+        case 'V': return asked::version;
         case 'p':
             if (!parse_int(optarg, 0, 65535, v))
-                return false;
+                return asked::mistake;
             o.port = static_cast<int>(v);
             break;
         case 'u': o.udp = true; break;
         case 'o': o.wav = optarg; break;
         case 'r':
             if (!parse_int(optarg, 1, 10000000, v))
-                return false;
+                return asked::mistake;
             o.rate = static_cast<int>(v);
             break;
         case 'v': o.verbose = true; break;
         case 's':
             if (!parse_int(optarg, 0, stream::frame_samples, v))
-                return false;
+                return asked::mistake;
             o.show_samples = static_cast<int>(v);
             break;
         case 'n':
             if (!parse_int(optarg, 1, 2147483647, v))
-                return false;
+                return asked::mistake;
             o.max_frames = v;
             break;
         case '1': o.once = true; break;
         case 't':
             if (!parse_seconds(optarg, o.idle_seconds))
-                return false;
+                return asked::mistake;
             break;
         case 'm':
             if (!parse_int(optarg, 1, 1000000, o.max_senders))
-                return false;
+                return asked::mistake;
             break;
-        default: return false;
+        default: return asked::mistake;
         }
     }
-    return optind == argc;
+    return optind == argc ? asked::run : asked::mistake;
 }
 
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -695,9 +708,11 @@ void fit_cap_to_descriptors(options &o)
 int main(int argc, char **argv)
 {
     options o;
-    if (!parse_options(argc, argv, o)) {
-        usage();
-        return 2;
+    switch (parse_options(argc, argv, o)) {
+    case asked::help: usage(stdout); return 0;
+    case asked::version: std::printf("lorvex-recv (lorvex) %s\n", LORVEX_VERSION); return 0;
+    case asked::mistake: usage(stderr); return 2;
+    case asked::run: break;
     }
     // Whoever reads the output (a person or a test) sees each line as it happens.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
