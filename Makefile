@@ -1,5 +1,5 @@
 # The front door: make, make test, make demo, make bench, make screenshots,
-# make install, make package, and the long runs: make fuzz, make soak.
+# make install, make package, make deb, and the long runs: make fuzz, make soak.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= 2
@@ -7,7 +7,7 @@ CMAKE_ARGS ?=
 
 .PHONY: all deps configure asan test demo bench clean cross-armhf cross-arm64 \
         cross-i386 cross-deliverables test-armhf test-arm64 test-i386 install \
-        package screenshots fuzz soak
+        package deb screenshots fuzz soak
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -26,7 +26,8 @@ asan: deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
 # Every other architecture is built too (what users install, not run: that
-# is make test-<arch>), so that one that stops building fails the tests.
+# is make test-<arch>), so that one that stops building fails the tests,
+# and its Debian package is made and checked among them.
 test: all asan cross-deliverables
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 600
 
@@ -86,6 +87,12 @@ install: all
 # checked by the package manager's own code.
 package: all cross-deliverables
 	PD_HOSTS=$(BUILD)/pd-hosts scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386
+
+# Debian packages, pd-lorvex_<version>-1_<arch>.deb for amd64 (Pd and Pd64),
+# arm64, armhf and i386, in build/deb/, each checked: lintian, its contents,
+# its objects loaded in Pd of its architecture.
+deb: all cross-deliverables
+	PD_HOSTS=$(BUILD)/pd-hosts scripts/deb $(BUILD)/deb $(BUILD) build-arm64 build-armhf build-i386
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-arm64 build-i386
