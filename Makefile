@@ -1,13 +1,13 @@
 # The front door: make, make test, make demo, make bench, make screenshots,
-# make install, make package, and the long runs: make fuzz, make soak.
+# make install, make package, make deb, and the long runs: make fuzz, make soak.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
 .PHONY: all deps configure asan test demo bench clean cross-armhf cross-arm64 \
-        cross-i386 test-armhf test-arm64 test-i386 install package screenshots \
-        fuzz soak
+        cross-i386 cross-deliverables test-armhf test-arm64 test-i386 install \
+        package deb screenshots fuzz soak
 
 all: configure
 	cmake --build $(BUILD) -j$(JOBS)
@@ -25,7 +25,10 @@ asan: deps
 		-DLORVEX_PD_HOSTS_DIR=$(abspath $(BUILD))/pd-hosts $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-test: all asan
+# Every other architecture is built too (what users install, not run: that
+# is make test-<arch>), so that one that stops building fails the tests,
+# and its Debian package is made and checked among them.
+test: all asan cross-deliverables
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 600
 
 # Fuzzing, longer than make test does it: each libFuzzer target for
@@ -56,26 +59,40 @@ screenshots: all demo
 	@scripts/screenshots $(BUILD)
 
 # Cross builds for 32-bit ARM (armhf), 64-bit ARM (arm64) and 32-bit x86
-# (i386), and their tests under qemu-user. Not part of make test: they take
-# their time.
+# (i386), and their tests under qemu-user: make test builds what users
+# install for each (cross-deliverables); the rest and the runs under
+# emulation take their time, in make test-<arch>.
+CROSS_ARCHS = arm64 armhf i386
 cross-armhf cross-arm64 cross-i386: cross-%: deps
 	@scripts/install-deps cross
 	scripts/cross $*
+
+cross-deliverables: deps
+	@scripts/install-deps cross
+	@for arch in $(CROSS_ARCHS); do scripts/cross $$arch deliverables || exit 1; done
 
 test-armhf test-arm64 test-i386: test-%: all cross-%
 	scripts/test-cross $*
 
 # Installs build/lorvex as the folder lorvex/ in Pd's per-user search path
-# (PDLIBDIR), the command-line tools into BINDIR; DESTDIR stages.
+# (PDLIBDIR), the command-line tools into BINDIR and their manual pages into
+# MANDIR/man1 (where man finds them for a BINDIR on the PATH); DESTDIR stages.
 PDLIBDIR ?= $(HOME)/.local/lib/pd/extra
 BINDIR   ?= $(HOME)/.local/bin
+MANDIR   ?= $(HOME)/.local/share/man
 install: all
-	scripts/install $(BUILD) "$(DESTDIR)$(PDLIBDIR)" "$(DESTDIR)$(BINDIR)"
+	scripts/install $(BUILD) "$(DESTDIR)$(PDLIBDIR)" "$(DESTDIR)$(BINDIR)" "$(DESTDIR)$(MANDIR)"
 
 # One archive per platform for Pd's package manager, in build/package/, each
 # checked by the package manager's own code.
-package: all cross-armhf cross-arm64 cross-i386
+package: all cross-deliverables
 	PD_HOSTS=$(BUILD)/pd-hosts scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386
+
+# Debian packages, pd-lorvex_<version>-1_<arch>.deb for amd64 (Pd and Pd64),
+# arm64, armhf and i386, in build/deb/, each checked: lintian, its contents,
+# its objects loaded in Pd of its architecture.
+deb: all cross-deliverables
+	PD_HOSTS=$(BUILD)/pd-hosts scripts/deb $(BUILD)/deb $(BUILD) build-arm64 build-armhf build-i386
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-arm64 build-i386

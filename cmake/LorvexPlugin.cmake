@@ -53,6 +53,14 @@ function(lorvex_hide target)
     C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 endfunction()
 
+# A shared object names the C library among what it needs even where the
+# linker would drop it as unused (Debian's links --as-needed): Pd has it
+# loaded anyway, but ldd, dpkg-shlibdeps and lintian read the dependencies
+# from the file.
+function(lorvex_link_libc target)
+  target_link_libraries(${target} PRIVATE -Wl,--push-state,--no-as-needed,-lc,--pop-state)
+endfunction()
+
 # lorvex_pd_module(<target> <name> <dir> <flavour> <sources...>): a module Pd
 # loads, <dir>/<name>.pd_linux for single precision (flavour 32), or
 # <dir>/<name>.linux-<arch>-64.so for Pd64 (flavour 64).
@@ -66,6 +74,7 @@ function(lorvex_pd_module target name dir flavour)
     set(suffix ".pd_linux")
   endif()
   lorvex_hide(${target})
+  lorvex_link_libc(${target})
   set_target_properties(${target} PROPERTIES
     PREFIX "" SUFFIX "${suffix}" OUTPUT_NAME "${name}" LIBRARY_OUTPUT_DIRECTORY ${dir})
 endfunction()
@@ -111,5 +120,6 @@ function(lorvex_tool name)
   cmake_parse_arguments(P "" "" "LIBS" ${ARGN})
   add_executable(${name} ${P_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE lorvex_options ${P_LIBS})
+  target_compile_definitions(${name} PRIVATE LORVEX_VERSION="${PROJECT_VERSION}")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LORVEX_BIN_DIR})
 endfunction()

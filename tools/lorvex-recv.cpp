@@ -7,7 +7,10 @@
 // Several senders may stream at once: one poll loop serves every TCP
 // connection (and every UDP source), each decoded on its own, so a peer that
 // connects and then says nothing (a port scanner, a hung sender) holds up
-// nobody; it is closed when it has sent no complete frame for a while.
+// nobody; it is closed when it has sent no complete frame for a while. At
+// the cap on senders (-m), a newcomer takes the place of the connection
+// that has been silent longest among those that never sent a whole frame,
+// so that a flood of idle connections cannot lock real senders out.
 #include "recv_stream.hpp"
 
 #include <arpa/inet.h>
@@ -19,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <getopt.h>
 #include <map>
 #include <memory>
 #include <netinet/in.h>
@@ -53,11 +57,15 @@ struct options {
     long max_senders = 64;
 };
 
-void usage()
+// Asked for (--help), the usage goes to standard output; after a mistake,
+// to standard error.
+void usage(std::FILE *to)
 {
-    std::fprintf(stderr,
+    std::fprintf(to,
         "usage: lorvex-recv [-u] [-p port] [-o file.wav] [-r rate] [-v] [-s samples] [-n frames] [-1]\n"
         "                   [-t seconds] [-m senders]\n"
+        "       lorvex-recv --help | --version\n"
+        "Receives the audio stream of strimo~ and writes it to WAV files.\n"
         "  -p port     port to listen on (default 8000; 0: any free port, printed at start)\n"
         "  -u          receive UDP datagrams instead of TCP connections\n"
         "  -o file     write the audio to a WAV file; a change of format or channel\n"
@@ -73,8 +81,12 @@ void usage()
         "              (one that sent none, such as a port scanner, does not count)\n"
         "  -t seconds  close a connection (forget a UDP source) that has sent no\n"
         "              complete frame for this long (default 5; 0: never)\n"
-        "  -m senders  most connections (UDP sources) served at once; more are\n"
-        "              refused (default 64)\n"
+        "  -m senders  most connections (UDP sources) served at once (default 64);\n"
+        "              a newcomer takes the place of the one silent longest among\n"
+        "              those that have sent no complete frame, and is refused only\n"
+        "              when every one has\n"
+        "  -h, --help  print this and exit\n"
+        "  --version   print the version and exit\n"
         "While several senders stream, each line about one of them starts with\n"
         "its address and port (\"127.0.0.1:40312: frame 7: ...\").\n");
 }
@@ -101,48 +113,54 @@ bool parse_seconds(const char *text, double &out)
     return true;
 }
 
-bool parse_options(int argc, char **argv, options &o)
+enum class asked { run, help, version, mistake };
+
+asked parse_options(int argc, char **argv, options &o)
 {
+    static const option long_options[] = {
+        {"help", no_argument, nullptr, 'h'}, {"version", no_argument, nullptr, 'V'}, {nullptr, 0, nullptr, 0}};
     int c;
     long v;
-    while ((c = getopt(argc, argv, "p:uo:r:vs:n:1t:m:h")) != -1) {
+    while ((c = getopt_long(argc, argv, "p:uo:r:vs:n:1t:m:h", long_options, nullptr)) != -1) {
         switch (c) {
+        case 'h': return asked::help;
+        case 'V': return asked::version;
         case 'p':
             if (!parse_int(optarg, 0, 65535, v))
-                return false;
+                return asked::mistake;
             o.port = static_cast<int>(v);
             break;
         case 'u': o.udp = true; break;
         case 'o': o.wav = optarg; break;
         case 'r':
             if (!parse_int(optarg, 1, 10000000, v))
-                return false;
+                return asked::mistake;
             o.rate = static_cast<int>(v);
             break;
         case 'v': o.verbose = true; break;
         case 's':
             if (!parse_int(optarg, 0, stream::frame_samples, v))
-                return false;
+                return asked::mistake;
             o.show_samples = static_cast<int>(v);
             break;
         case 'n':
             if (!parse_int(optarg, 1, 2147483647, v))
-                return false;
+                return asked::mistake;
             o.max_frames = v;
             break;
         case '1': o.once = true; break;
         case 't':
             if (!parse_seconds(optarg, o.idle_seconds))
-                return false;
+                return asked::mistake;
             break;
         case 'm':
             if (!parse_int(optarg, 1, 1000000, o.max_senders))
-                return false;
+                return asked::mistake;
             break;
-        default: return false;
+        default: return asked::mistake;
         }
     }
-    return optind == argc;
+    return optind == argc ? asked::run : asked::mistake;
 }
 
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -245,6 +263,7 @@ struct sender {
     incoming::count_watch counts;
     counters c;
     clock_type::time_point last;    // when it came, or sent its last whole frame
+    clock_type::time_point heard;   // when it came, or sent its last bytes
     bool main_file = false;         // writes to the -o file itself
     std::unique_ptr<wav_writer> own_file;
     stream::t_tag pending{};        // UDP: the header whose data comes next
@@ -266,19 +285,43 @@ public:
 
     std::vector<std::unique_ptr<sender>> &senders() { return senders_; }
 
-    // A new sender; nullptr when the cap is reached.
+    // A new sender. At the cap, the sender silent longest among those that
+    // have never sent a whole frame is closed to make room; nullptr (the
+    // newcomer refused) only when every sender has sent one.
     sender *add(int fd, const sockaddr_in &from)
     {
-        if (static_cast<long>(senders_.size()) >= opt_.max_senders)
-            return nullptr;
+        const std::string where = address_of(from);
+        if (static_cast<long>(senders_.size()) >= opt_.max_senders) {
+            sender *quiet = quietest_without_frames();
+            if (!quiet)
+                return nullptr;
+            displaced_++;
+            line(*quiet, format("making room for %s (-m %ld): no complete frame, silent for %.1f s", where.c_str(),
+                             opt_.max_senders,
+                             std::chrono::duration<double>(clock_type::now() - quiet->heard).count()));
+            remove(quiet, opt_.udp ? "source forgotten" : "connection closed");
+        }
         auto s = std::make_unique<sender>();
         s->fd = fd;
         s->number = ++numbered_;
-        s->where = address_of(from);
-        s->last = clock_type::now();
+        s->where = where;
+        s->last = s->heard = clock_type::now();
         senders_.push_back(std::move(s));
         return senders_.back().get();
     }
+
+    sender *quietest_without_frames()
+    {
+        sender *quiet = nullptr;
+        for (auto &s : senders_)
+            if (s->c.frames == 0 && (!quiet || s->heard < quiet->heard))
+                quiet = s.get();
+        return quiet;
+    }
+
+    // Counts the senders let go, so that whoever keeps pointers to them
+    // knows when to look again.
+    long removals() const { return removals_; }
 
     // Prints the lines that close a sender and lets it go.
     void remove(sender *s, const char *ended)
@@ -294,6 +337,7 @@ public:
             main_taken_ = false;
         if (s->c.frames > 0)
             sender_ended_ = true;
+        removals_++;
         for (auto it = senders_.begin(); it != senders_.end(); ++it)
             if (it->get() == s) {
                 senders_.erase(it);
@@ -416,9 +460,9 @@ public:
         main_wav_.close();
         // Over UDP the senders are sources, not connections.
         std::printf("summary: connections %ld frames %ld gaps %ld missing %ld restarts %ld bad %ld "
-                    "idle %ld refused %ld%s\n",
+                    "idle %ld refused %ld displaced %ld%s\n",
             opt_.udp ? 0 : numbered_, all_.frames, all_.gaps, all_.missing, all_.restarts, all_.bad, idle_,
-            refused_, opt_.udp ? format(" sources %ld", numbered_).c_str() : "");
+            refused_, displaced_, opt_.udp ? format(" sources %ld", numbered_).c_str() : "");
     }
 
 private:
@@ -427,7 +471,7 @@ private:
     bool main_taken_ = false;
     std::vector<std::unique_ptr<sender>> senders_;
     counters all_;
-    long numbered_ = 0, idle_ = 0, refused_ = 0;
+    long numbered_ = 0, idle_ = 0, refused_ = 0, displaced_ = 0, removals_ = 0;
     bool sender_ended_ = false;
 };
 
@@ -442,6 +486,7 @@ bool serve(receiver &rx, sender &s, std::vector<unsigned char> &buf)
         return true;
     if (r <= 0)
         return false;
+    s.heard = clock_type::now();
     if (s.reader.feed(buf.data(), static_cast<std::size_t>(r),
             [&](const stream::t_tag &t, const unsigned char *data) { return rx.frame(s, t, data); }))
         return true;
@@ -477,7 +522,7 @@ bool take_connections(int listener, receiver &rx)
         sender *s = rx.add(fd, from);
         if (!s) {
             rx.refused();
-            std::printf("refusing connection from %s: %zu connections open already (-m)\n",
+            std::printf("refusing connection from %s: %zu connections open already (-m), each has sent frames\n",
                 address_of(from).c_str(), rx.senders().size());
             close(fd);
             continue;
@@ -555,6 +600,18 @@ void run_udp(int fd, receiver &rx)
     std::vector<unsigned char> buf(65536);
     std::map<std::string, sender *> by_address;
     bool refusal_told = false;
+    // The map is made anew whenever a source has gone (forgotten when idle,
+    // or to make room for a new one).
+    long removals = rx.removals();
+    const auto look_again = [&] {
+        if (rx.removals() == removals)
+            return;
+        removals = rx.removals();
+        by_address.clear();
+        for (auto &s : rx.senders())
+            by_address[s->where] = s.get();
+        refusal_told = false;
+    };
     while (!rx.done()) {
         pollfd p{fd, POLLIN, 0};
         const int r = poll(&p, 1, 100);
@@ -572,28 +629,24 @@ void run_udp(int fd, receiver &rx)
             auto at = by_address.find(where);
             sender *s = at == by_address.end() ? nullptr : at->second;
             if (!s && (s = rx.add(-1, from)) != nullptr) {
+                look_again();
                 by_address[where] = s;
                 refusal_told = false;
             }
             if (!s) {
                 // Told once until a source goes, so a flood cannot fill the output.
                 if (!refusal_told)
-                    std::printf("ignoring datagrams from %s: %zu sources already (-m)\n", where.c_str(),
-                        rx.senders().size());
+                    std::printf("ignoring datagrams from %s: %zu sources already (-m), each has sent frames\n",
+                        where.c_str(), rx.senders().size());
                 refusal_told = true;
                 rx.refused();
                 continue;
             }
+            s->heard = clock_type::now();
             datagram(rx, *s, buf.data(), static_cast<std::size_t>(got));
         }
-        const std::size_t before = rx.senders().size();
         rx.drop_idle("forgetting source");
-        if (rx.senders().size() != before) {
-            by_address.clear();
-            for (auto &s : rx.senders())
-                by_address[s->where] = s.get();
-            refusal_told = false;
-        }
+        look_again();
     }
 }
 
@@ -655,9 +708,11 @@ void fit_cap_to_descriptors(options &o)
 int main(int argc, char **argv)
 {
     options o;
-    if (!parse_options(argc, argv, o)) {
-        usage();
-        return 2;
+    switch (parse_options(argc, argv, o)) {
+    case asked::help: usage(stdout); return 0;
+    case asked::version: std::printf("lorvex-recv (lorvex) %s\n", LORVEX_VERSION); return 0;
+    case asked::mistake: usage(stderr); return 2;
+    case asked::run: break;
     }
     // Whoever reads the output (a person or a test) sees each line as it happens.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -25,6 +25,8 @@ namespace {
 
 const char usage[] =
     "usage: lorvex-shm [-c] COMMAND KEY [SIZE] [ARGUMENTS]   or   lorvex-shm list | prune [KEY...]\n"
+    "       lorvex-shm --help | --version\n"
+    "Reaches the shared float blocks of karbox, by their key.\n"
     "  status KEY                    size of the segment and the processes attached to it\n"
     "  print  KEY SIZE [FIRST [COUNT]]  the floats of the block, one per line\n"
     "  write  KEY SIZE POS VALUE...  writes the values from block position POS on\n"
@@ -39,7 +41,9 @@ const char usage[] =
     "  prune  [KEY...]               removes those of them that nobody is attached\n"
     "                                to and whose creator has exited (a Pd that was\n"
     "                                killed leaves its blocks so); only the KEYs given\n"
-    "  -c   create the segment (zeroed, permissions 0606) if none has this key\n"
+    "  -c            create the segment (zeroed, permissions 0606) if none has this key\n"
+    "  -h, --help    print this and exit\n"
+    "  --version     print the version and exit\n"
     "KEY is the positive integer karbox is given (decimal, or hexadecimal with 0x).\n"
     "SIZE counts floats; 0 means the whole segment.\n";
 
@@ -329,6 +333,8 @@ int main(int argc, char **argv)
     }
     const auto k = static_cast<key_t>(r.key);
     switch (r.what) {
+    case tool::command::help: std::fputs(usage, stdout); return 0;
+    case tool::command::version: std::printf("lorvex-shm (lorvex) %s\n", LORVEX_VERSION); return 0;
     case tool::command::list: return list();
     case tool::command::prune: return prune(r.keys);
     case tool::command::status: return status(k);

@@ -13,7 +13,7 @@
 
 namespace lorvex::shm_tool {
 
-enum class command { none, status, print, write, clear, hold, remove, list, prune };
+enum class command { none, status, print, write, clear, hold, remove, list, prune, help, version };
 
 struct request {
     command what = command::none;
@@ -86,6 +86,15 @@ inline bool parse(std::vector<std::string> args, request &r, std::string &why)
 {
     why.clear();
     r = request{};
+    // Asked for first, they answer whatever follows.
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        r.what = command::help;
+        return true;
+    }
+    if (!args.empty() && args[0] == "--version") {
+        r.what = command::version;
+        return true;
+    }
     if (!args.empty() && args[0] == "-c") {
         r.create = true;
         args.erase(args.begin());

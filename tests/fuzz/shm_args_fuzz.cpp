@@ -55,6 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         check(r.size >= 0 && r.pos >= 0);
         switch (r.what) {
         case tool::command::list: check(args.size() == 1); break;
+        case tool::command::help:
+        case tool::command::version:
+            // Asked for first, whatever follows.
+            check(args[0] == "--help" || args[0] == "-h" || args[0] == "--version");
+            break;
         case tool::command::prune:
             for (int k : r.keys)
                 check(k >= 1);

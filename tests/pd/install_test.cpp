@@ -114,17 +114,22 @@ TEST(Install, PdLoadsEveryObjectFromTheInstalledFolderAlone)
     const auto classes = built_classes();
     ASSERT_FALSE(classes.empty());
     TempDir tmp;
-    fs::path libdir = tmp.path / "stage" / "extra", bindir = tmp.path / "stage" / "bin";
+    fs::path libdir = tmp.path / "stage" / "extra", bindir = tmp.path / "stage" / "bin",
+             mandir = tmp.path / "stage" / "man";
     Result inst = run_process({"sh", (source_dir() / "scripts" / "install").string(),
-                                  build_dir().string(), libdir.string(), bindir.string()},
+                                  build_dir().string(), libdir.string(), bindir.string(), mandir.string()},
         {}, tmp.path, 60);
     ASSERT_EQ(inst.exit_code, 0) << inst.output();
     fs::path installed = libdir / "lorvex";
     for (const auto &f : expected_files(classes))
         EXPECT_TRUE(fs::exists(installed / f)) << f;
     if (fs::exists(build_dir() / "bin")) {
-        for (const auto &e : fs::directory_iterator(build_dir() / "bin"))
+        for (const auto &e : fs::directory_iterator(build_dir() / "bin")) {
             EXPECT_TRUE(fs::exists(bindir / e.path().filename())) << e.path();
+            // Each tool with its manual page, where man finds it.
+            const std::string page = e.path().filename().string() + ".1";
+            EXPECT_TRUE(fs::exists(mandir / "man1" / page)) << page;
+        }
     }
 
     // Pd sees only the installed folder (and the test probes): every class
@@ -275,6 +280,93 @@ TEST(Package, PackageManagerCheckRefusesWhatDoesNotFit)
     EXPECT_NE(broken.exit_code, 0);
     EXPECT_TRUE(broken.contains("did not create every object")) << broken.output();
     EXPECT_TRUE(broken.contains("plug-roster")) << broken.output();
+}
+
+// ---- the tools explain themselves -----------------------------------------------
+
+namespace {
+
+// A tool's standard output alone (standard error to /dev/null), and its exit status.
+Result tool_stdout(const std::string &tool, const std::string &args)
+{
+    return run_process({"sh", "-c", "'" + (tool_dir() / tool).string() + "' " + args + " 2>/dev/null"}, {},
+        fs::temp_directory_path(), 30);
+}
+
+// The options and commands a tool's usage names: words such as "-p", "--help"
+// or "status" at the start of an indented line.
+std::set<std::string> usage_terms(const Result &usage)
+{
+    std::set<std::string> out;
+    static const std::regex term(R"(^  (--?[A-Za-z0-9-]+|[a-z]+ )(, (--[a-z]+))?)");
+    for (const auto &l : usage.lines) {
+        std::smatch m;
+        if (std::regex_search(l, m, term)) {
+            std::string t = m[1];
+            if (t.back() == ' ')
+                t.pop_back();
+            out.insert(t);
+            if (m[3].matched)
+                out.insert(m[3]);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// --help prints the usage on standard output and succeeds, --version the
+// version; a mistake prints the usage on standard error and fails with 2.
+TEST(Tools, HelpAndVersionAnswerOnStandardOutput)
+{
+    for (const std::string tool : {"lorvex-recv", "lorvex-shm"}) {
+        SCOPED_TRACE(tool);
+        for (const std::string ask : {"--help", "-h"}) {
+            Result help = tool_stdout(tool, ask);
+            EXPECT_EQ(help.exit_code, 0);
+            ASSERT_FALSE(help.lines.empty());
+            EXPECT_EQ(help.lines[0].rfind("usage: " + tool + " ", 0), 0u) << help.output();
+        }
+        Result version = tool_stdout(tool, "--version");
+        EXPECT_EQ(version.exit_code, 0);
+        EXPECT_EQ(version.lines, std::vector<std::string>{tool + " (lorvex) " + LORVEX_VERSION_TEXT});
+        Result wrong = tool_stdout(tool, "--no-such-option");
+        EXPECT_EQ(wrong.exit_code, 2);
+        EXPECT_TRUE(wrong.lines.empty()) << "on standard output: " << wrong.output();
+        Result told = run_process({(tool_dir() / tool).string(), "--no-such-option"}, {}, fs::temp_directory_path(), 30);
+        EXPECT_TRUE(told.contains("usage: " + tool)) << told.output();
+    }
+}
+
+// Each manual page renders without a warning from man and describes every
+// option and command the tool's usage names, its exit status and examples.
+TEST(Tools, ManualPagesDescribeEveryOption)
+{
+    for (const std::string tool : {"lorvex-recv", "lorvex-shm"}) {
+        SCOPED_TRACE(tool);
+        const fs::path page = build_dir() / "man" / (tool + ".1");
+        ASSERT_TRUE(fs::exists(page));
+        // Warnings go to standard error, the page to /dev/null.
+        Result warnings = run_process({"sh", "-c", "man --warnings -E UTF-8 -l -Tutf8 -Z '" + page.string() +
+                                                       "' >/dev/null"},
+            {{"LC_ALL", "C.UTF-8"}, {"MANWIDTH", "80"}}, fs::temp_directory_path(), 30);
+        EXPECT_EQ(warnings.exit_code, 0) << warnings.output();
+        EXPECT_TRUE(warnings.lines.empty()) << warnings.output();
+        Result shown = run_process({"man", "-l", page.string()}, {{"MANWIDTH", "200"}, {"LC_ALL", "C.UTF-8"}},
+            fs::temp_directory_path(), 30);
+        ASSERT_EQ(shown.exit_code, 0) << shown.output();
+        std::string text = shown.output();
+        for (const char *section : {"SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "FILES", "EXAMPLES"})
+            EXPECT_NE(text.find(section), std::string::npos) << section;
+        EXPECT_NE(text.find("lorvex " + std::string(LORVEX_VERSION_TEXT)), std::string::npos) << "the version";
+        const auto terms = usage_terms(tool_stdout(tool, "--help"));
+        EXPECT_GE(terms.size(), 3u);
+        for (const auto &t : terms) {
+            // An option or command starts an item of the page's lists (alone, or after another name for it).
+            const std::regex item("\n {7}(\\S+, )*" + t + "[ ,\n]");
+            EXPECT_TRUE(std::regex_search(text, item)) << t << " is not described";
+        }
+    }
 }
 
 TEST(Overview, ListsEveryObjectAndOpensItsHelp)

@@ -1152,33 +1152,144 @@ TEST(Receiver, TwoSendersAtOnceIntoTwoFiles)
     EXPECT_EQ(wb.format, SF_FORMAT_PCM_16);
 }
 
-// 200 connections at once against a cap of 50: the rest are refused with a
-// line, the 50 all stream, and when they are gone the receiver holds no
-// more descriptors than before.
-TEST(Receiver, ManyConnectionsAtOnce)
+namespace {
+
+std::string from(const Socket &s) { return "127.0.0.1:" + std::to_string(s.port()) + ": "; }
+
+} // namespace
+
+// 200 idle connections at once against a cap of 50, beside a sender that
+// has streamed: each newcomer takes the place of the connection silent
+// longest among those that never sent a frame, so a real sender coming after
+// the flood is read at once, and the one that streamed is never closed.
+// When all are gone the receiver holds no more descriptors than before.
+TEST(Receiver, AFloodOfIdleConnectionsMakesRoomForSenders)
 {
-    Receiver rx({"-p", "0", "-v", "-m", "50"});
+    Receiver rx({"-p", "0", "-v", "-m", "50", "-t", "0"});
     const int before = open_descriptors(rx.pid());
-    std::vector<Socket> peers;
-    for (int i = 0; i < 200; i++)
-        peers.push_back(connected(SOCK_STREAM, rx.port()));
+    Socket a = connected(SOCK_STREAM, rx.port());
+    send_all(a.fd, frame_bytes(stream::SF_FLOAT, 1, 0, 0, 0));
+    ASSERT_TRUE(rx.wait_for_line("frame 1: format float, channels 0")) << joined(rx.finish());
+    std::vector<Socket> flood;
+    std::vector<std::string> flood_from;
+    for (int i = 0; i < 200; i++) {
+        flood.push_back(connected(SOCK_STREAM, rx.port()));
+        flood_from.push_back(from(flood.back()));
+    }
     ASSERT_TRUE(rx.wait_for([](const strings &l) {
-        return count_lines(l, "refusing connection from 127.0.0.1:") == 150 && count_lines(l, "connection from 127") == 200;
+        return count_lines(l, "connection from 127") == 201 && count_lines(l, ": making room for ") == 151;
     }, 20)) << joined(rx.finish());
-    EXPECT_TRUE(rx.wait_for_line("50 connections open already (-m)"));
-    // The refused ones are closed: their sends may fail, the others' arrive.
-    const bytes empty = frame_bytes(stream::SF_FLOAT, 1, 0, 0, 0);
-    for (auto &p : peers)
-        send(p.fd, empty.data(), empty.size(), MSG_NOSIGNAL);
-    EXPECT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "frame 1: format float, channels 0") == 50; }, 20));
-    peers.clear();
-    EXPECT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection closed after 1 frames") == 50; }, 20));
+
+    Socket b = connected(SOCK_STREAM, rx.port());
+    for (int n = 1; n <= 3; n++)
+        send_all(b.fd, frame_bytes(stream::SF_FLOAT, n, 0, 0, 0));
+    EXPECT_TRUE(rx.wait_for([&](const strings &l) { return count_lines(l, from(b) + "frame 3: format float") == 1; }, 10));
+    send_all(a.fd, frame_bytes(stream::SF_FLOAT, 2, 0, 0, 0));
+    EXPECT_TRUE(rx.wait_for([&](const strings &l) { return count_lines(l, from(a) + "frame 2: format float") == 1; }, 10));
+
+    flood.clear();
+    a = Socket();
+    b = Socket();
+    EXPECT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection closed after") == 202; }, 20));
     EXPECT_EQ(open_descriptors(rx.pid()), before);
     strings lines = rx.finish();
+    const std::string all = joined(lines);
+    // The silent longest went first: the first 152 of the flood.
+    for (std::size_t i = 0; i < flood_from.size(); i++)
+        EXPECT_EQ(count_lines(lines, flood_from[i] + "making room for "), i < 152 ? 1u : 0u) << i;
+    EXPECT_EQ(count_lines(lines, ": making room for "), 152u) << all;
+    EXPECT_EQ(count_lines(lines, from(a) + "making room"), 0u) << all;
+    EXPECT_EQ(count_lines(lines, from(b) + "making room"), 0u) << all;
+    EXPECT_EQ(count_lines(lines, "(-m 50): no complete frame, silent for "), 152u) << all;
     auto sum = summary(lines);
-    EXPECT_EQ(sum["connections"], 50) << joined(lines);
-    EXPECT_EQ(sum["refused"], 150);
-    EXPECT_EQ(sum["frames"], 50);
+    EXPECT_EQ(sum["connections"], 202) << all;
+    EXPECT_EQ(sum["displaced"], 152);
+    EXPECT_EQ(sum["refused"], 0);
+    EXPECT_EQ(sum["frames"], 5);
+}
+
+// The silent longest goes first: of three idle connections, the oldest
+// makes room, then the next; one that sent part of a frame since counts as
+// heard from then.
+TEST(Receiver, TheConnectionSilentLongestMakesRoom)
+{
+    Receiver rx({"-p", "0", "-v", "-m", "3", "-t", "0"});
+    Socket first = connected(SOCK_STREAM, rx.port());
+    ASSERT_TRUE(rx.wait_for_line("connection from"));
+    Socket second = connected(SOCK_STREAM, rx.port());
+    Socket third = connected(SOCK_STREAM, rx.port());
+    ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection from") == 3; }, 5));
+    // The first says something, though no whole frame: now the second is
+    // the one silent longest.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    send_all(first.fd, bytes(10, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Socket fourth = connected(SOCK_STREAM, rx.port());
+    ASSERT_TRUE(rx.wait_for_line(from(second) + "making room for 127.0.0.1:" + std::to_string(fourth.port())))
+        << joined(rx.finish());
+    Socket fifth = connected(SOCK_STREAM, rx.port());
+    ASSERT_TRUE(rx.wait_for_line(from(third) + "making room for 127.0.0.1:" + std::to_string(fifth.port())))
+        << joined(rx.finish());
+    strings lines = rx.finish();
+    EXPECT_EQ(count_lines(lines, from(first) + "making room"), 0u) << joined(lines);
+}
+
+// Only when every place holds a sender that has streamed is a newcomer
+// refused, and the senders stream on.
+TEST(Receiver, RefusesOnlyWhenEverySenderHasStreamed)
+{
+    Receiver rx({"-p", "0", "-v", "-m", "3", "-t", "0"});
+    std::vector<Socket> senders;
+    for (int i = 0; i < 3; i++) {
+        senders.push_back(connected(SOCK_STREAM, rx.port()));
+        send_all(senders.back().fd, frame_bytes(stream::SF_FLOAT, 1, 0, 0, 0));
+    }
+    ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "frame 1: format float") == 3; }, 10))
+        << joined(rx.finish());
+    Socket late = connected(SOCK_STREAM, rx.port());
+    ASSERT_TRUE(rx.wait_for_line("refusing connection from 127.0.0.1:" + std::to_string(late.port()) +
+                                 ": 3 connections open already (-m), each has sent frames"))
+        << joined(rx.finish());
+    // Refused: its side sees the end.
+    char byte;
+    EXPECT_TRUE(readable(late.fd, 5) && recv(late.fd, &byte, 1, 0) == 0);
+    for (auto &s : senders)
+        send_all(s.fd, frame_bytes(stream::SF_FLOAT, 2, 0, 0, 0));
+    EXPECT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "frame 2: format float") == 3; }, 10));
+    strings lines = rx.finish();
+    auto sum = summary(lines);
+    EXPECT_EQ(sum["refused"], 1) << joined(lines);
+    EXPECT_EQ(sum["displaced"], 0);
+    EXPECT_EQ(sum["frames"], 6);
+}
+
+// Over UDP alike: sources that never sent a whole frame make room for new
+// ones, the source that streams stays.
+TEST(Receiver, SilentDatagramSourcesMakeRoom)
+{
+    Receiver rx({"-p", "0", "-u", "-v", "-m", "2", "-t", "0"});
+    Socket a = connected(SOCK_DGRAM, rx.port());
+    send_all(a.fd, frame_bytes(stream::SF_8BIT, 1, 0, 0, 0));
+    ASSERT_TRUE(rx.wait_for_line("frame 1: format 8bit")) << joined(rx.finish());
+    std::vector<Socket> noise;
+    for (int i = 0; i < 5; i++) {
+        noise.push_back(connected(SOCK_DGRAM, rx.port()));
+        send_all(noise.back().fd, bytes(3, 0));
+    }
+    ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, ": making room for ") == 4; }, 10))
+        << joined(rx.finish());
+    Socket b = connected(SOCK_DGRAM, rx.port());
+    send_all(b.fd, frame_bytes(stream::SF_8BIT, 1, 0, 0, 0));
+    send_all(a.fd, frame_bytes(stream::SF_8BIT, 2, 0, 0, 0));
+    EXPECT_TRUE(rx.wait_for([&](const strings &l) {
+        return count_lines(l, from(b) + "frame 1: format 8bit") == 1 && count_lines(l, from(a) + "frame 2") == 1;
+    }, 10));
+    strings lines = rx.finish();
+    EXPECT_EQ(count_lines(lines, from(a) + "making room"), 0u) << joined(lines);
+    auto sum = summary(lines);
+    EXPECT_EQ(sum["displaced"], 5) << joined(lines);
+    EXPECT_EQ(sum["sources"], 7);
+    EXPECT_EQ(sum["refused"], 0);
 }
 
 // Datagrams of two sources, header and data of one between those of the
