@@ -3,9 +3,10 @@
 # register them all and the header embed/lorvex.h, in build/lorvex-embed/.
 #
 # Each plug-in is first linked into one relocatable object whose hidden
-# symbols are then made local: inside the archive, as in its own shared
-# object, a plug-in sees only its own helpers and template instances, never
-# those of another plug-in that happen to have the same name.
+# symbols but the ones it exports are then made local (cmake/close-object.sh):
+# inside the archive, as in its own shared object, a plug-in sees only its
+# own helpers and template instances, never those of another plug-in or of
+# the program that happen to have the same name.
 
 set(LORVEX_EMBED_DIR ${CMAKE_BINARY_DIR}/lorvex-embed)
 file(MAKE_DIRECTORY ${LORVEX_EMBED_DIR}/objects)
@@ -45,9 +46,9 @@ function(lorvex_embed_archive target archive)
   foreach(lib ${E_OBJECTS})
     set(o ${dir}/objects/${lib}.o)
     add_custom_command(OUTPUT ${o}
-      COMMAND ${CMAKE_LINKER} -r -o ${o} $<TARGET_OBJECTS:${lib}>
-      COMMAND ${CMAKE_OBJCOPY} --localize-hidden ${o}
-      DEPENDS ${lib} $<TARGET_OBJECTS:${lib}>
+      COMMAND ${PROJECT_SOURCE_DIR}/cmake/close-object.sh ${CMAKE_LINKER} ${CMAKE_OBJCOPY}
+        ${CMAKE_NM} ${o} $<TARGET_OBJECTS:${lib}>
+      DEPENDS ${lib} $<TARGET_OBJECTS:${lib}> ${PROJECT_SOURCE_DIR}/cmake/close-object.sh
       COMMAND_EXPAND_LISTS VERBATIM)
     list(APPEND closed ${o})
   endforeach()

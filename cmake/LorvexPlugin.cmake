@@ -77,6 +77,11 @@ function(lorvex_pd_module target name dir flavour)
     add_library(${target}_objects OBJECT ${ARGN})
     target_link_libraries(${target}_objects PRIVATE lorvex_options_multi)
     set_target_properties(${target}_objects PROPERTIES POSITION_INDEPENDENT_CODE ON)
+    # The statics of inline functions as plain weak symbols, which the
+    # embedding library can keep to each plug-in (cmake/LorvexEmbed.cmake).
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      target_compile_options(${target}_objects PRIVATE -fno-gnu-unique)
+    endif()
     lorvex_hide(${target}_objects)
     add_library(${target} MODULE $<TARGET_OBJECTS:${target}_objects>)
     target_link_libraries(${target} PRIVATE lorvex_options_multi)

@@ -38,7 +38,10 @@ fs::path from_env(const char *name, const char *fallback)
 } // namespace
 
 fs::path plugin_dir() { return from_env("LORVEX_PLUGIN_DIR", LORVEX_PLUGIN_DIR); }
-fs::path sanitized_plugin_dir() { return LORVEX_SANITIZED_PLUGIN_DIR; }
+fs::path sanitized_plugin_dir()
+{
+    return from_env("LORVEX_SANITIZED_PLUGIN_DIR", LORVEX_SANITIZED_PLUGIN_DIR);
+}
 fs::path probe_dir() { return from_env("LORVEX_PROBE_DIR", LORVEX_PROBE_DIR); }
 
 bool emulated()
@@ -720,10 +723,19 @@ std::string test_name(std::string_view text)
     return n;
 }
 
+bool classes_compiled_in()
+{
+    const char *v = std::getenv("LORVEX_CLASSES_DIR");
+    return v && *v;
+}
+
 std::vector<std::string> built_classes()
 {
+    // A Pd with every class compiled in has no plug-in files on its path:
+    // LORVEX_CLASSES_DIR names the folder of the ones it was built from.
     std::vector<std::string> out;
-    for (const auto &e : fs::directory_iterator(plugin_dir()))
+    for (const auto &e : fs::directory_iterator(from_env("LORVEX_CLASSES_DIR",
+             plugin_dir().c_str())))
         if (e.path().extension() == ".pd_linux")
             out.push_back(e.path().stem().string());
     std::sort(out.begin(), out.end());
