@@ -69,6 +69,10 @@ target_link_libraries(lvx_libpd_static PRIVATE
 # once more in two instances on two threads at once (libpd053_concurrent.*).
 # Scenarios that need the sanitizer build take it from build-asan's
 # multi-instance folder.
+# Scenarios only a program running several instances has.
+add_executable(embed_test embed/embed_test.cpp)
+target_link_libraries(embed_test PRIVATE GTest::gtest_main lorvex_harness)
+
 set(embed_concurrent array_test array_resample_test filter_test oscillator_test util_test)
 set(embed_scenarios ${embed_concurrent} system_test shm_test midi_test sweep_test help_test
   seqfuzz_test embed_test)
