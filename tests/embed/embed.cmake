@@ -91,6 +91,19 @@ set(static_env
   "LORVEX_PD_VERSION=${LORVEX_LIBPD_VERSION}"
   "LORVEX_MIDI_HOOKS=1"
   "JACK_NO_START_SERVER=1")
+# Each set's environment in a file the harness reads (LORVEX_SETTINGS): a
+# test registration passes one variable whole.
+foreach(set multi static concurrent)
+  if(set STREQUAL "static")
+    set(lines "LORVEX_PD=$<TARGET_FILE:lvx_libpd_static>" ${static_env})
+  elseif(set STREQUAL "concurrent")
+    set(lines "LORVEX_PD=$<TARGET_FILE:lvx_libpd> --concurrent 2" ${multi_env})
+  else()
+    set(lines "LORVEX_PD=$<TARGET_FILE:lvx_libpd>" ${multi_env})
+  endif()
+  string(REPLACE ";" "\n" lines "${lines}")
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/tests/libpd-${set}.env CONTENT "${lines}\n")
+endforeach()
 set(libpd_prefix libpd${LORVEX_LIBPD_VERSION})
 string(REGEX REPLACE "^libpd([0-9]+)\\.([0-9]+).*" "libpd\\1\\2" libpd_prefix ${libpd_prefix})
 foreach(base ${embed_scenarios})
@@ -102,13 +115,13 @@ foreach(base ${embed_scenarios})
   set(LORVEX_TEST_PROPERTIES "")
   gtest_discover_tests(${base} TEST_PREFIX "${libpd_prefix}.${base}." DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT 300 ${LORVEX_TEST_PROPERTIES}
-    ENVIRONMENT "LORVEX_PD=$<TARGET_FILE:lvx_libpd>;${multi_env}")
+    ENVIRONMENT "LORVEX_SETTINGS=${CMAKE_BINARY_DIR}/tests/libpd-multi.env")
   gtest_discover_tests(${base} TEST_PREFIX "${libpd_prefix}_static.${base}." DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT 300 ${LORVEX_TEST_PROPERTIES}
-    ENVIRONMENT "LORVEX_PD=$<TARGET_FILE:lvx_libpd_static>;${static_env}")
+    ENVIRONMENT "LORVEX_SETTINGS=${CMAKE_BINARY_DIR}/tests/libpd-static.env")
   if(base IN_LIST embed_concurrent)
     gtest_discover_tests(${base} TEST_PREFIX "${libpd_prefix}_concurrent.${base}."
       DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300 ${LORVEX_TEST_PROPERTIES}
-      ENVIRONMENT "LORVEX_PD=$<TARGET_FILE:lvx_libpd> --concurrent 2;${multi_env}")
+      ENVIRONMENT "LORVEX_SETTINGS=${CMAKE_BINARY_DIR}/tests/libpd-concurrent.env")
   endif()
 endforeach()

@@ -27,6 +27,20 @@ namespace {
 
 std::vector<std::string> split_words(std::string_view s);
 
+// LORVEX_SETTINGS names a file of NAME=VALUE lines: the environment of a set
+// of scenarios (one test registration can pass one variable), taken into
+// this process's environment before anything reads it, where not set already.
+const bool settings_read = [] {
+    const char *file = std::getenv("LORVEX_SETTINGS");
+    if (!file || !*file)
+        return false;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);)
+        if (auto eq = line.find('='); eq != std::string::npos && eq > 0)
+            setenv(line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(), 0);
+    return true;
+}();
+
 // The environment may point the scenarios at another build of the plug-ins
 // and another Pd (a cross build and the target's Pd under emulation).
 fs::path from_env(const char *name, const char *fallback)
