@@ -72,6 +72,27 @@ TEST(Instances, KeyHearsItsOwnInstance)
     EXPECT_EQ(r.printed("key"), strings{"65"}) << r.output();
 }
 
+// Instances on two threads making and deleting [karbox] objects at once:
+// at exit every segment of the objects still open is removed, none lost.
+TEST(Instances, TwoThreadsMakingBlocksAtOnceLeaveNoSegment)
+{
+    Scenario s;
+    s.flag("--concurrent").flag("2").timeout(120);
+    s.patch.subpatch("k");
+    for (int round = 0; round < 12; round++) {
+        for (int i = 0; i < 400; i++)
+            s.send("pd-k obj 10 10 karbox " + std::to_string(7231000 + i % 50) + " 4");
+        if (round < 11)
+            s.send("pd-k clear");
+        s.wait(1);
+    }
+    s.say("made");
+    Result r = s.run();
+    ASSERT_TRUE(r.clean()) << r.output();
+    EXPECT_TRUE(r.contains("lvx: made")) << r.output();
+    EXPECT_EQ(remove_segments_left_by(r.pid), strings{});
+}
+
 // One box of every class, made, used, and made again after the instance
 // that set the classes up has been freed: under valgrind, which must find
 // nothing. Only messages each class answers are sent: Pd itself still names
