@@ -63,7 +63,8 @@ add_dependencies(lvx_libpd_static lorvex_embed lvx_probes_embed)
 target_link_libraries(lvx_libpd_static PRIVATE
   ${static_dir}/liblvxprobes-embed.a ${LORVEX_EMBED_DIR}/liblorvex-embed.a ${JACK_LIBRARY})
 
-# The scenarios of these files run in the runner too: once through the
+# The scenarios of these files run in the runner too (strimo~'s with its
+# connection thread and real peers on loopback, as the runner keeps time): once through the
 # plug-in files (libpd053.*), once with every class compiled in and no
 # plug-in file on the path (libpd053_static.*), and those of the first line
 # once more in two instances on two threads at once (libpd053_concurrent.*).
@@ -74,14 +75,15 @@ add_executable(embed_test embed/embed_test.cpp)
 target_link_libraries(embed_test PRIVATE GTest::gtest_main lorvex_harness)
 
 set(embed_concurrent array_test array_resample_test filter_test oscillator_test util_test)
-set(embed_scenarios ${embed_concurrent} system_test shm_test midi_test sweep_test help_test
-  seqfuzz_test embed_test)
+set(embed_scenarios ${embed_concurrent} system_test shm_test midi_test stream_test sweep_test
+  help_test seqfuzz_test embed_test)
 set(multi_env
   "LORVEX_PLUGIN_DIR=${LORVEX_MULTI_OUTPUT_DIR}"
   "LORVEX_PROBE_DIR=${LORVEX_MULTI_PROBE_DIR}"
   "LORVEX_SANITIZED_PLUGIN_DIR=${LORVEX_SANITIZED_BUILD_DIR}/lorvex-multi"
   "LORVEX_PD_VERSION=${LORVEX_LIBPD_VERSION}"
   "LORVEX_MIDI_HOOKS=1"
+  "LORVEX_EMBEDDED=1"
   "JACK_NO_START_SERVER=1")
 set(static_env
   "LORVEX_PLUGIN_DIR=${LORVEX_EMBED_DIR}"
@@ -90,6 +92,7 @@ set(static_env
   "LORVEX_CLASSES_DIR=${LORVEX_MULTI_OUTPUT_DIR}"
   "LORVEX_PD_VERSION=${LORVEX_LIBPD_VERSION}"
   "LORVEX_MIDI_HOOKS=1"
+  "LORVEX_EMBEDDED=1"
   "JACK_NO_START_SERVER=1")
 # Each set's environment in a file the harness reads (LORVEX_SETTINGS): a
 # test registration passes one variable whole.

@@ -737,6 +737,12 @@ std::string test_name(std::string_view text)
     return n;
 }
 
+bool embedded()
+{
+    const char *v = std::getenv("LORVEX_EMBEDDED");
+    return v && *v;
+}
+
 bool classes_compiled_in()
 {
     const char *v = std::getenv("LORVEX_CLASSES_DIR");

@@ -253,6 +253,10 @@ std::vector<std::string> remove_segments_left_by(int pid);
 // ("peekcub~" gives "peekcub_").
 std::string test_name(std::string_view text);
 
+// True where the scenarios run in Pd embedded in a program (the libpd
+// runner, LORVEX_EMBEDDED set) rather than in Pd itself.
+bool embedded();
+
 // True where the Pd that runs the scenarios has every class compiled in (a
 // program embedding Pd, LORVEX_CLASSES_DIR set) rather than loading plug-ins.
 bool classes_compiled_in();

@@ -197,7 +197,7 @@ struct WireCase {
 };
 
 // MIDI output through a program's hooks rather than Pd's devices.
-bool embedded()
+bool hooks()
 {
     const char *v = std::getenv("LORVEX_MIDI_HOOKS");
     return v && *v;
@@ -290,7 +290,7 @@ class Wire : public ::testing::TestWithParam<WireCase> {
 protected:
     void SetUp() override
     {
-        if (embedded())
+        if (hooks())
             return;
         if (geteuid() != 0)
             GTEST_SKIP() << "MIDI bytes on the wire not checked: making FIFOs at /dev/midiN "
@@ -304,7 +304,7 @@ protected:
     strings run(const WireCase &c)
     {
         Scenario s;
-        if (!embedded())
+        if (!hooks())
             s.realtime().flag("-ossmidi").flag("-nomidiin").flag("-midioutdev").flag(devs_);
         for (const Box &b : c.boxes) {
             int o = s.patch.obj(b.text);
@@ -326,7 +326,7 @@ protected:
         EXPECT_FALSE(r.contains("couldn't open MIDI")) << r.output();
         EXPECT_TRUE(r.errors().empty()) << r.output();
         strings out;
-        if (embedded()) {
+        if (hooks()) {
             out.assign(MidiWire::devices, "");
             for (const std::string &l : r.lines)
                 for (int port = 0; port < MidiWire::devices; port++) {
@@ -351,7 +351,7 @@ private:
 TEST_P(Wire, BytesLeavingPd)
 {
     const WireCase &c = GetParam();
-    EXPECT_EQ(run(c), embedded() && !c.expect_embedded.empty() ? c.expect_embedded : c.expect);
+    EXPECT_EQ(run(c), hooks() && !c.expect_embedded.empty() ? c.expect_embedded : c.expect);
 }
 
 INSTANTIATE_TEST_SUITE_P(Midi, Wire, ::testing::ValuesIn(wire_cases),
