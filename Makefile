@@ -22,7 +22,8 @@ configure: deps
 asan: deps
 	@test -f $(ASAN_BUILD)/CMakeCache.txt || cmake -S . -B $(ASAN_BUILD) \
 		-DLORVEX_SANITIZE=ON -DLORVEX_TESTS=OFF -DLORVEX_TOOLS=OFF \
-		-DLORVEX_PD_HOSTS_DIR=$(abspath $(BUILD))/pd-hosts $(CMAKE_ARGS)
+		-DLORVEX_PD_HOSTS_DIR=$(abspath $(BUILD))/pd-hosts \
+		-DLORVEX_LIBPD_DIR=$(abspath $(BUILD))/pd-libpd $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
 # Every other architecture is built too (what users install, not run: that

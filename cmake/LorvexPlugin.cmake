@@ -47,6 +47,20 @@ if(LORVEX_PD64_INCLUDE_DIR)
   endif()
 endif()
 
+# Multi-instance Pd (programs that embed Pd through libpd: several Pd
+# instances in one process, each with its own symbol table and its own
+# pd_this per thread), against the headers of the libpd the tests run it in
+# (LORVEX_MULTI_INCLUDE_DIR; empty: no such flavour). Such a Pd loads only
+# plug-ins built this way, and this way only, so they get a folder of their own.
+if(LORVEX_MULTI_INCLUDE_DIR)
+  add_library(lorvex_options_multi INTERFACE)
+  target_link_libraries(lorvex_options_multi INTERFACE lorvex_common)
+  target_include_directories(lorvex_options_multi SYSTEM BEFORE INTERFACE ${LORVEX_MULTI_INCLUDE_DIR})
+  target_compile_definitions(lorvex_options_multi INTERFACE PD_FLOATSIZE=32 PDINSTANCE=1 PDTHREADS=1)
+  set(LORVEX_MULTI_OUTPUT_DIR ${CMAKE_BINARY_DIR}/lorvex-multi)
+  file(MAKE_DIRECTORY ${LORVEX_MULTI_OUTPUT_DIR})
+endif()
+
 # Hidden visibility: a plug-in shows Pd its setup function and nothing else it does not mean to.
 function(lorvex_hide target)
   set_target_properties(${target} PROPERTIES
@@ -62,14 +76,30 @@ function(lorvex_link_libc target)
 endfunction()
 
 # lorvex_pd_module(<target> <name> <dir> <flavour> <sources...>): a module Pd
-# loads, <dir>/<name>.pd_linux for single precision (flavour 32), or
+# loads, <dir>/<name>.pd_linux for single precision (flavour 32) and for
+# multi-instance Pd (flavour multi; its objects, in <target>_objects, also go
+# into the library for programs that compile plug-ins in), or
 # <dir>/<name>.linux-<arch>-64.so for Pd64 (flavour 64).
 function(lorvex_pd_module target name dir flavour)
-  add_library(${target} MODULE ${ARGN})
-  if(flavour EQUAL 64)
+  if(flavour STREQUAL "multi")
+    add_library(${target}_objects OBJECT ${ARGN})
+    target_link_libraries(${target}_objects PRIVATE lorvex_options_multi)
+    set_target_properties(${target}_objects PROPERTIES POSITION_INDEPENDENT_CODE ON)
+    # The statics of inline functions as plain weak symbols, which the
+    # embedding library can keep to each plug-in (cmake/LorvexEmbed.cmake).
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      target_compile_options(${target}_objects PRIVATE -fno-gnu-unique)
+    endif()
+    lorvex_hide(${target}_objects)
+    add_library(${target} MODULE $<TARGET_OBJECTS:${target}_objects>)
+    target_link_libraries(${target} PRIVATE lorvex_options_multi)
+    set(suffix ".pd_linux")
+  elseif(flavour EQUAL 64)
+    add_library(${target} MODULE ${ARGN})
     target_link_libraries(${target} PRIVATE lorvex_options64)
     set(suffix ${LORVEX_PD64_SUFFIX})
   else()
+    add_library(${target} MODULE ${ARGN})
     target_link_libraries(${target} PRIVATE lorvex_options)
     set(suffix ".pd_linux")
   endif()
@@ -79,30 +109,57 @@ function(lorvex_pd_module target name dir flavour)
     PREFIX "" SUFFIX "${suffix}" OUTPUT_NAME "${name}" LIBRARY_OUTPUT_DIRECTORY ${dir})
 endfunction()
 
-# The flavours every plug-in and probe is built in: 32, and 64 where Pd64's headers are known.
+# The flavours every plug-in and probe is built in: 32, and 64 where Pd64's
+# headers are known (the scenarios are built once per flavour of this list),
+# and multi where a multi-instance libpd is (LORVEX_PLUGIN_FLAVOURS).
 set(LORVEX_FLAVOURS 32)
 if(LORVEX_PD64_INCLUDE_DIR)
   list(APPEND LORVEX_FLAVOURS 64)
 endif()
+set(LORVEX_PLUGIN_FLAVOURS ${LORVEX_FLAVOURS})
+if(LORVEX_MULTI_INCLUDE_DIR)
+  list(APPEND LORVEX_PLUGIN_FLAVOURS multi)
+endif()
+
+# The target of a plug-in or probe in one flavour: <base>, <base>_64, <base>_multi.
+function(lorvex_flavour_target out base flavour)
+  if(flavour STREQUAL "32")
+    set(${out} ${base} PARENT_SCOPE)
+  else()
+    set(${out} ${base}_${flavour} PARENT_SCOPE)
+  endif()
+endfunction()
 
 # lorvex_plugin(<class> <source> [LIBS <libs...>] [HELP <patch>])
 # Builds <class>.pd_linux into build/lorvex/ with its help patch <class>-help.pd
-# beside it, and <class>.linux-<arch>-64.so for Pd64 (target name with "_64").
+# beside it, <class>.linux-<arch>-64.so for Pd64 (target name with "_64"), and
+# <class>.pd_linux for multi-instance Pd into build/lorvex-multi/ (target name
+# with "_multi"; LIBS there get "_multi" too where such a target exists).
 function(lorvex_plugin class source)
   cmake_parse_arguments(P "" "HELP" "LIBS" ${ARGN})
   string(MAKE_C_IDENTIFIER "lorvex_${class}" base)
-  foreach(flavour ${LORVEX_FLAVOURS})
-    set(target ${base})
-    if(flavour EQUAL 64)
-      set(target ${base}_64)
+  foreach(flavour ${LORVEX_PLUGIN_FLAVOURS})
+    lorvex_flavour_target(target ${base} ${flavour})
+    set(dir ${LORVEX_OUTPUT_DIR})
+    set(libs ${P_LIBS})
+    set(compiled ${target})
+    if(flavour STREQUAL "multi")
+      set(dir ${LORVEX_MULTI_OUTPUT_DIR})
+      list(TRANSFORM libs REPLACE "^lorvex_jack$" "lorvex_jack_multi")
+      set(compiled ${target}_objects)
+      set_property(GLOBAL APPEND PROPERTY LORVEX_EMBED_CLASSES "${class}|${target}")
     endif()
-    lorvex_pd_module(${target} ${class} ${LORVEX_OUTPUT_DIR} ${flavour} ${source})
-    target_link_libraries(${target} PRIVATE ${P_LIBS})
+    lorvex_pd_module(${target} ${class} ${dir} ${flavour} ${source})
+    target_link_libraries(${target} PRIVATE ${libs})
     # Nothing may unwind into Pd's C frames.
-    target_compile_options(${target} PRIVATE -fno-exceptions)
+    target_compile_options(${compiled} PRIVATE -fno-exceptions)
     # Perform routines call no library functions: no loop becomes memset or memcpy.
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-      target_compile_options(${target} PRIVATE -fno-tree-loop-distribute-patterns)
+      target_compile_options(${compiled} PRIVATE -fno-tree-loop-distribute-patterns)
+    endif()
+    if(flavour STREQUAL "multi")
+      # The headers of the libraries linked (liblorvex's) are needed to compile.
+      target_link_libraries(${compiled} PRIVATE ${libs})
     endif()
     set_property(GLOBAL APPEND PROPERTY LORVEX_PLUGINS ${target})
   endforeach()
@@ -112,6 +169,9 @@ function(lorvex_plugin class source)
   if(EXISTS ${P_HELP})
     get_filename_component(help_name ${P_HELP} NAME)
     configure_file(${P_HELP} ${LORVEX_OUTPUT_DIR}/${help_name} COPYONLY)
+    if(LORVEX_MULTI_OUTPUT_DIR)
+      configure_file(${P_HELP} ${LORVEX_MULTI_OUTPUT_DIR}/${help_name} COPYONLY)
+    endif()
   endif()
 endfunction()
 

@@ -14,3 +14,20 @@ function(lorvex_fetch_pd_hosts)
   endif()
   set_property(GLOBAL PROPERTY LORVEX_PD_HOSTS_FETCHED TRUE)
 endfunction()
+
+# The multi-instance libpd of scripts/pd-libpd (the multi-instance flavour's
+# headers, and the host its scenarios run in), built into LORVEX_LIBPD_DIR once
+# and kept; a libpd that cannot be built stops the configure.
+function(lorvex_fetch_libpd)
+  get_property(fetched GLOBAL PROPERTY LORVEX_LIBPD_FETCHED)
+  if(fetched)
+    return()
+  endif()
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/pd-libpd ${LORVEX_LIBPD_DIR}
+    RESULT_VARIABLE libpd_failed)
+  if(libpd_failed)
+    message(FATAL_ERROR "The multi-instance libpd could not be built "
+      "(scripts/pd-libpd ${LORVEX_LIBPD_DIR}, messages above).")
+  endif()
+  set_property(GLOBAL PROPERTY LORVEX_LIBPD_FETCHED TRUE)
+endfunction()

@@ -5,12 +5,20 @@
 
 #include "lorvex/plugin.hpp"
 
+#include <mutex>
+
+// The client is the process's, and so is the lock around it: in a program
+// running several Pd instances, each on a thread of its own, two of them may
+// ask at once, and must get the one client.
 static jack_client_t *jc;
+static std::mutex jc_lock;
 
 // A null result is not remembered: the next call tries again. Errors have no
-// object to point at: pd_error without one is the host's public error().
+// object to point at: pd_error without one is the host's public error(),
+// printed by the instance that asked.
 LORVEX_EXPORT jack_client_t *lorvex_get_jack_client(void)
 {
+    std::lock_guard lock(jc_lock);
     if (jc)
         return jc;
     jack_status_t status;

@@ -20,8 +20,17 @@ struct t_plug_roster {
     t_atom *x_atoms; // kept for the record's layout: lists are built on the stack
 };
 
-static jack_client_t *plug_roster_client;
 static t_class *plug_roster_class;
+
+// The shared client, asked for once per process, when the first object is
+// made (never again, whether it came or not): registering the class, as a
+// program that compiles every class in does at its start, touches no JACK
+// server. Safe when instances on several threads make their first at once.
+static jack_client_t *plug_roster_client()
+{
+    static jack_client_t *const client = lorvex_get_jack_client();
+    return client;
+}
 
 // Copies at most size - 1 characters and always terminates.
 static void plug_roster_copy(char *dst, const char *src, std::size_t len, std::size_t size)
@@ -38,7 +47,7 @@ static void plug_roster_copy(char *dst, const char *src, std::size_t len, std::s
 static void plug_roster_query(t_plug_roster *x, const char *pattern, unsigned long flags,
     t_outlet *out)
 {
-    const char **ports = jack_get_ports(plug_roster_client, pattern, nullptr, flags);
+    const char **ports = jack_get_ports(plug_roster_client(), pattern, nullptr, flags);
     for (const char **p = ports; p && *p; p++) {
         const char *colon = std::strchr(*p, ':');
         if (!colon)
@@ -56,7 +65,7 @@ static void plug_roster_query(t_plug_roster *x, const char *pattern, unsigned lo
 // Keywords choose port kinds; the first other word is the name pattern.
 static void plug_roster_anything(t_plug_roster *x, t_symbol *s, int argc, t_atom *argv)
 {
-    if (!plug_roster_client)
+    if (!plug_roster_client())
         return;
     unsigned long flags = 0;
     bool have_pattern = false;
@@ -101,6 +110,7 @@ static void plug_roster_anything(t_plug_roster *x, t_symbol *s, int argc, t_atom
 
 static void *plug_roster_new(void)
 {
+    plug_roster_client();
     auto *x = lorvex::new_record<t_plug_roster>(plug_roster_class);
     x->x_outlet_outputs = outlet_new(&x->x_obj, &s_list);
     x->x_outlet_inputs = outlet_new(&x->x_obj, &s_list);
@@ -115,7 +125,6 @@ static void plug_roster_free(t_plug_roster *x)
 
 LORVEX_EXPORT void setup_plug0x2droster(void)
 {
-    plug_roster_client = lorvex_get_jack_client();
     plug_roster_class = class_new(gensym("plug-roster"), lorvex::creator(plug_roster_new),
         lorvex::method(plug_roster_free), sizeof(t_plug_roster), CLASS_DEFAULT, A_NULL);
     class_addanything(plug_roster_class, lorvex::method(plug_roster_anything));

@@ -8,9 +8,13 @@ struct t_qo_raw {
 
 static t_class *qo_raw_class;
 
+// A port below 0 (a port number of 0 or below sent to the right inlet) is
+// none: Pd drops it, and a program embedding Pd would take it for port 0.
 static void qo_raw_float(t_qo_raw *x, t_floatarg f)
 {
-    outmidi_byte(lorvex::midi::port_index(x->x_portno), lorvex::trunc(f));
+    const std::int32_t port = lorvex::midi::port_index(x->x_portno);
+    if (port >= 0)
+        outmidi_byte(port, lorvex::trunc(f));
 }
 
 // The second argument is accepted and has no use.

@@ -12,7 +12,7 @@ static t_class *qo_sys_class;
 
 static void qo_sys_float(t_qo_sys *x, t_floatarg f)
 {
-    sys_putmidimess(lorvex::midi::system_port(x->x_channel), lorvex::trunc(f), 0, 0);
+    lorvex::midi::put_message(lorvex::midi::system_port(x->x_channel), lorvex::trunc(f), 0, 0);
 }
 
 // The second argument is accepted and has no use.

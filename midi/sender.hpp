@@ -15,10 +15,31 @@ void outmidi_pitchbend(int portno, int channel, int value);
 void outmidi_aftertouch(int portno, int channel, int value);
 void outmidi_polyaftertouch(int portno, int channel, int pitch, int value);
 void outmidi_byte(int portno, int value);
-void sys_putmidimess(int portno, int a, int b, int c);
+// The three-value message entry of Pd's own MIDI devices; a program that
+// embeds Pd (libpd) has no devices and so no such entry.
+void sys_putmidimess(int portno, int a, int b, int c) __attribute__((weak));
 }
 
 namespace lorvex::midi {
+
+// A message through Pd's device entry; where Pd is embedded in a program,
+// byte by byte through the output's byte entry (which hands the bytes to the
+// program), as many as its status takes. A port below 0 is none, dropped.
+inline void put_message(int port, int a, int b, int c)
+{
+    if (sys_putmidimess) {
+        sys_putmidimess(port, a, b, c);
+        return;
+    }
+    if (port < 0)
+        return;
+    const int n = data_bytes(a);
+    outmidi_byte(port, a);
+    if (n > 0)
+        outmidi_byte(port, b);
+    if (n > 1)
+        outmidi_byte(port, c);
+}
 
 template <typename>
 inline constexpr t_atomtype float_argument = A_DEFFLOAT;

@@ -49,7 +49,10 @@ enum strimo_stage { STAGE_SOCKET, STAGE_LOOKUP, STAGE_CONNECT, STAGE_CONNECTED }
 // there (refs == 1).
 struct strimo_attempt {
     std::atomic<int> refs;
-    t_symbol *host;       // symbols live as long as Pd: safe to read anywhere
+    t_symbol *host;       // for the reports, made on the scheduler thread
+    // The name the thread looks up, its own copy: a symbol lives only as long
+    // as the Pd instance whose table holds it, which may go first.
+    char hostname[256];
     int port;
     int protocol;
     strimo_stage stage;
@@ -101,11 +104,13 @@ struct t_strimo_tilde {
 
 static t_class *strimo_tilde_class;
 
-static t_symbol *strimo_s_empty, *strimo_s_localhost;
-static t_symbol *strimo_s_format, *strimo_s_channels, *strimo_s_framesize, *strimo_s_bitrate,
-    *strimo_s_ipaddr;
-static t_symbol *strimo_s_float, *strimo_s_16bit, *strimo_s_8bit, *strimo_s_mp3, *strimo_s_aac,
-    *strimo_s_unknown;
+// Symbols are looked up where they are used, never kept from setup: in a
+// program running several Pd instances each instance has a symbol table of
+// its own, and the plug-in is set up only once, in whichever came first.
+static t_symbol *strimo_tilde_hostname(t_symbol *host)
+{
+    return *host->s_name ? host : gensym("localhost");
+}
 
 // errno is read by the caller at once after the failing call.
 static void strimo_tilde_sockerror(const char *label, int err)
@@ -130,7 +135,7 @@ static void *strimo_tilde_child_connect(void *arg)
     hints.ai_family = AF_INET;
     hints.ai_socktype = a->protocol;
     addrinfo *found = nullptr;
-    if (getaddrinfo(a->host->s_name, nullptr, &hints, &found) != 0 || !found) {
+    if (!a->hostname[0] || getaddrinfo(a->hostname, nullptr, &hints, &found) != 0 || !found) {
         a->stage = STAGE_LOOKUP;
         close(fd);
         strimo_attempt_release(a);
@@ -235,7 +240,7 @@ static void strimo_tilde_connect(t_strimo_tilde *x, t_symbol *host, t_floatarg p
         pd_error(x, "strimo~: port %d out of range (1..65535)", portno);
         return;
     }
-    x->x_hostname = host == strimo_s_empty ? strimo_s_localhost : host;
+    x->x_hostname = strimo_tilde_hostname(host);
     x->x_portno = portno;
     x->x_framecount = 0;
     auto *a = new (std::nothrow) strimo_attempt{};
@@ -246,6 +251,9 @@ static void strimo_tilde_connect(t_strimo_tilde *x, t_symbol *host, t_floatarg p
     }
     a->refs.store(2, std::memory_order_relaxed);
     a->host = x->x_hostname;
+    // A name too long for any host is looked up as none, and so not found.
+    if (std::strlen(a->host->s_name) < sizeof a->hostname)
+        std::strcpy(a->hostname, a->host->s_name);
     a->port = x->x_portno;
     a->protocol = x->x_protocol;
     a->fd = -1;
@@ -290,7 +298,7 @@ static void strimo_tilde_float(t_strimo_tilde *x, t_floatarg f)
 static void strimo_tilde_host(t_strimo_tilde *x, t_symbol *host)
 {
     pthread_mutex_lock(&x->x_mutex);
-    x->x_hostname = host == strimo_s_empty ? strimo_s_localhost : host;
+    x->x_hostname = strimo_tilde_hostname(host);
     pthread_mutex_unlock(&x->x_mutex);
 }
 
@@ -338,29 +346,29 @@ static void strimo_tilde_format(t_strimo_tilde *x, t_symbol *name, t_floatarg)
 static void strimo_tilde_info(t_strimo_tilde *x)
 {
     t_atom a;
-    t_symbol *format;
+    const char *format;
     switch (x->x_tag.format) {
-    case stream::SF_FLOAT: format = strimo_s_float; break;
-    case stream::SF_16BIT: format = strimo_s_16bit; break;
-    case stream::SF_8BIT: format = strimo_s_8bit; break;
-    case stream::SF_MP3: format = strimo_s_mp3; break;
-    case stream::SF_AAC: format = strimo_s_aac; break;
-    default: format = strimo_s_unknown; break;
+    case stream::SF_FLOAT: format = "_float_"; break;
+    case stream::SF_16BIT: format = "_16bit_"; break;
+    case stream::SF_8BIT: format = "_8bit_"; break;
+    case stream::SF_MP3: format = "_mp3_"; break;
+    case stream::SF_AAC: format = "_aac_"; break;
+    default: format = "_unknown_"; break;
     }
     const auto bits = static_cast<std::uint32_t>(8 * stream::bytes_per_sample(x->x_tag.format));
-    SETSYMBOL(&a, format);
-    outlet_anything(x->x_outinfo, strimo_s_format, 1, &a);
+    SETSYMBOL(&a, gensym(format));
+    outlet_anything(x->x_outinfo, gensym("format"), 1, &a);
     SETFLOAT(&a, x->x_tag.channels);
-    outlet_anything(x->x_outinfo, strimo_s_channels, 1, &a);
+    outlet_anything(x->x_outinfo, gensym("channels"), 1, &a);
     SETFLOAT(&a, static_cast<t_float>(x->x_tag.framesize));
-    outlet_anything(x->x_outinfo, strimo_s_framesize, 1, &a);
+    outlet_anything(x->x_outinfo, gensym("framesize"), 1, &a);
     // Wraps like the 32-bit unsigned rate it is.
     const std::uint32_t rate = static_cast<std::uint32_t>(x->x_samplerate) *
                                static_cast<std::uint32_t>(x->x_tag.channels) * bits;
     SETFLOAT(&a, static_cast<t_float>(static_cast<double>(rate) / 1000.));
-    outlet_anything(x->x_outinfo, strimo_s_bitrate, 1, &a);
+    outlet_anything(x->x_outinfo, gensym("bitrate"), 1, &a);
     SETSYMBOL(&a, x->x_hostname);
-    outlet_anything(x->x_outinfo, strimo_s_ipaddr, 1, &a);
+    outlet_anything(x->x_outinfo, gensym("ipaddr"), 1, &a);
 }
 
 // ---- signal processing -----------------------------------------------------
@@ -515,7 +523,7 @@ static void *strimo_tilde_new(t_floatarg channels, t_floatarg protocol)
     x->x_portno = 3000;
     x->x_connectstate = 0;
     x->x_childthread = 0;
-    x->x_hostname = strimo_s_localhost;
+    x->x_hostname = gensym("localhost");
     // NaN is not 0: anything but 0 is UDP.
     x->x_protocol = protocol == 0 ? SOCK_STREAM : SOCK_DGRAM;
     x->x_format = x->x_tag.format = stream::SF_FLOAT;
@@ -553,17 +561,4 @@ LORVEX_EXPORT void strimo_tilde_setup(void)
         A_NULL);
     class_sethelpsymbol(strimo_tilde_class, gensym("strimo~"));
     post("strimo~ v%s: audio stream sender over TCP or UDP", "1.0alpha11");
-    strimo_s_empty = gensym("");
-    strimo_s_localhost = gensym("localhost");
-    strimo_s_format = gensym("format");
-    strimo_s_channels = gensym("channels");
-    strimo_s_framesize = gensym("framesize");
-    strimo_s_bitrate = gensym("bitrate");
-    strimo_s_ipaddr = gensym("ipaddr");
-    strimo_s_float = gensym("_float_");
-    strimo_s_16bit = gensym("_16bit_");
-    strimo_s_8bit = gensym("_8bit_");
-    strimo_s_mp3 = gensym("_mp3_");
-    strimo_s_aac = gensym("_aac_");
-    strimo_s_unknown = gensym("_unknown_");
 }

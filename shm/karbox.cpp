@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 struct t_karbox {
@@ -35,8 +36,11 @@ namespace {
 
 // The objects alive in this process. Pd quits with exit() and never runs the
 // destructors of the objects still open, so without this every segment in
-// an open patch would stay in the system after Pd is gone.
+// an open patch would stay in the system after Pd is gone. The list is the
+// process's, as exit() is: in a program running several Pd instances, each
+// on a thread of its own, objects come and go on all of them at once.
 std::vector<t_karbox *> karbox_live;
+std::mutex karbox_live_lock;
 
 // How many floats a copy moves: the block, the array and the caller's limit
 // each clip it, so no copy runs past the end of either.
@@ -265,6 +269,7 @@ static void karbox_leave(t_karbox *x)
 
 static void karbox_leave_all()
 {
+    std::lock_guard lock(karbox_live_lock);
     for (t_karbox *x : karbox_live)
         karbox_leave(x);
     karbox_live.clear();
@@ -277,7 +282,10 @@ static void *karbox_new(t_floatarg id, t_floatarg size)
     x->x_data = nullptr;
     outlet_new(&x->x_obj, nullptr);
     x->x_outlet = outlet_new(&x->x_obj, nullptr);
-    karbox_live.push_back(x);
+    {
+        std::lock_guard lock(karbox_live_lock);
+        karbox_live.push_back(x);
+    }
     karbox_allocate(x, id, size);
     return x;
 }
@@ -285,6 +293,7 @@ static void *karbox_new(t_floatarg id, t_floatarg size)
 static void karbox_free(t_karbox *x)
 {
     karbox_leave(x);
+    std::lock_guard lock(karbox_live_lock);
     karbox_live.erase(std::remove(karbox_live.begin(), karbox_live.end(), x), karbox_live.end());
 }
 

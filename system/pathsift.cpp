@@ -35,7 +35,10 @@ struct t_pathsift {
 static t_class *pathsift_class;
 
 // The selectors, visible outside like the setup function (a braced
-// extern "C" block, so that these are definitions).
+// extern "C" block, so that these are definitions). They hold the symbols of
+// the Pd instance that set the plug-in up; the object itself looks its
+// selectors up where it sends them, so that it speaks the symbols of its own
+// instance in a program running several.
 extern "C" {
 __attribute__((visibility("default"))) t_symbol *ps_rewind, *ps_info, *ps_matches,
     *ps_pattern, *ps_position;
@@ -69,19 +72,19 @@ static void pathsift_say(t_pathsift *x, t_symbol *selector, t_float f)
 
 static void pathsift_matches(t_pathsift *x)
 {
-    pathsift_say(x, ps_matches, static_cast<t_float>(x->x_glob.gl_pathc));
+    pathsift_say(x, gensym("matches"), static_cast<t_float>(x->x_glob.gl_pathc));
 }
 
 static void pathsift_pattern(t_pathsift *x)
 {
     t_atom a;
     SETSYMBOL(&a, x->x_pattern);
-    outlet_anything(x->x_info_outlet, ps_pattern, 1, &a);
+    outlet_anything(x->x_info_outlet, gensym("pattern"), 1, &a);
 }
 
 static void pathsift_position(t_pathsift *x)
 {
-    pathsift_say(x, ps_position, static_cast<t_float>(x->x_position));
+    pathsift_say(x, gensym("position"), static_cast<t_float>(x->x_position));
 }
 
 static void pathsift_info(t_pathsift *x)
@@ -158,7 +161,7 @@ static void pathsift_rewind(t_pathsift *x)
 static void pathsift_send_path(t_pathsift *x, std::uint32_t index)
 {
     t_symbol *path = gensym(x->x_glob.gl_pathv[index]);
-    pathsift_say(x, ps_position, static_cast<t_float>(index));
+    pathsift_say(x, gensym("position"), static_cast<t_float>(index));
     outlet_symbol(x->x_name_outlet, path);
 }
 

@@ -9,7 +9,10 @@ struct t_key {
 };
 
 static t_class *key_class;
-static t_symbol *key_sym;
+
+// Looked up where it is used: each Pd instance of a program running several
+// has its own "#key", and the plug-in is set up only once, in one of them.
+static t_symbol *key_sym() { return gensym("#key"); }
 
 static void key_float(t_key *x, t_floatarg f)
 {
@@ -20,13 +23,13 @@ static void *key_new()
 {
     auto *x = lorvex::new_record<t_key>(key_class);
     outlet_new(&x->x_obj, &s_float);
-    pd_bind(&x->x_obj.ob_pd, key_sym);
+    pd_bind(&x->x_obj.ob_pd, key_sym());
     return x;
 }
 
 static void key_free(t_key *x)
 {
-    pd_unbind(&x->x_obj.ob_pd, key_sym);
+    pd_unbind(&x->x_obj.ob_pd, key_sym());
 }
 
 LORVEX_EXPORT void key_setup(void)
@@ -34,5 +37,4 @@ LORVEX_EXPORT void key_setup(void)
     key_class = class_new(gensym("key"), lorvex::creator(key_new), lorvex::method(key_free),
         sizeof(t_key), CLASS_NOINLET, A_NULL);
     class_addfloat(key_class, lorvex::method(key_float));
-    key_sym = gensym("#key");
 }

@@ -70,4 +70,20 @@ constexpr std::int32_t system_port(Real combined) noexcept
     return static_cast<std::int32_t>(binchan >> 4);
 }
 
+// How many data bytes follow a status byte in a message, as MIDI devices
+// are given them: channel messages two, program change and channel pressure
+// one, song position two, time code and song select one, everything from
+// F4 on (tune request, real time) none. A value below 80 hex, no status at
+// all, goes out with two, as a channel message would.
+constexpr int data_bytes(std::int32_t status) noexcept
+{
+    if (status < 0xc0)
+        return 2;
+    if (status < 0xe0)
+        return 1;
+    if (status < 0xf0 || status == 0xf2)
+        return 2;
+    return status < 0xf4 ? 1 : 0;
+}
+
 } // namespace lorvex::midi

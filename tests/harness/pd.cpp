@@ -27,6 +27,20 @@ namespace {
 
 std::vector<std::string> split_words(std::string_view s);
 
+// LORVEX_SETTINGS names a file of NAME=VALUE lines: the environment of a set
+// of scenarios (one test registration can pass one variable), taken into
+// this process's environment before anything reads it, where not set already.
+const bool settings_read = [] {
+    const char *file = std::getenv("LORVEX_SETTINGS");
+    if (!file || !*file)
+        return false;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);)
+        if (auto eq = line.find('='); eq != std::string::npos && eq > 0)
+            setenv(line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(), 0);
+    return true;
+}();
+
 // The environment may point the scenarios at another build of the plug-ins
 // and another Pd (a cross build and the target's Pd under emulation).
 fs::path from_env(const char *name, const char *fallback)
@@ -38,7 +52,10 @@ fs::path from_env(const char *name, const char *fallback)
 } // namespace
 
 fs::path plugin_dir() { return from_env("LORVEX_PLUGIN_DIR", LORVEX_PLUGIN_DIR); }
-fs::path sanitized_plugin_dir() { return LORVEX_SANITIZED_PLUGIN_DIR; }
+fs::path sanitized_plugin_dir()
+{
+    return from_env("LORVEX_SANITIZED_PLUGIN_DIR", LORVEX_SANITIZED_PLUGIN_DIR);
+}
 fs::path probe_dir() { return from_env("LORVEX_PROBE_DIR", LORVEX_PROBE_DIR); }
 
 bool emulated()
@@ -720,10 +737,25 @@ std::string test_name(std::string_view text)
     return n;
 }
 
+bool embedded()
+{
+    const char *v = std::getenv("LORVEX_EMBEDDED");
+    return v && *v;
+}
+
+bool classes_compiled_in()
+{
+    const char *v = std::getenv("LORVEX_CLASSES_DIR");
+    return v && *v;
+}
+
 std::vector<std::string> built_classes()
 {
+    // A Pd with every class compiled in has no plug-in files on its path:
+    // LORVEX_CLASSES_DIR names the folder of the ones it was built from.
     std::vector<std::string> out;
-    for (const auto &e : fs::directory_iterator(plugin_dir()))
+    for (const auto &e : fs::directory_iterator(from_env("LORVEX_CLASSES_DIR",
+             plugin_dir().c_str())))
         if (e.path().extension() == ".pd_linux")
             out.push_back(e.path().stem().string());
     std::sort(out.begin(), out.end());

@@ -35,7 +35,7 @@ namespace lorvex::test {
 
 // Where the build put things (set by CMake).
 std::filesystem::path plugin_dir();           // build/lorvex
-std::filesystem::path sanitized_plugin_dir(); // build-asan/lorvex
+std::filesystem::path sanitized_plugin_dir(); // build-asan/lorvex (LORVEX_SANITIZED_PLUGIN_DIR)
 std::filesystem::path probe_dir();            // the test-only probes
 std::filesystem::path tool_dir();             // build/bin
 std::filesystem::path source_dir();           // the repository
@@ -253,7 +253,16 @@ std::vector<std::string> remove_segments_left_by(int pid);
 // ("peekcub~" gives "peekcub_").
 std::string test_name(std::string_view text);
 
-// The classes the build produced: the names of build/lorvex/*.pd_linux.
+// True where the scenarios run in Pd embedded in a program (the libpd
+// runner, LORVEX_EMBEDDED set) rather than in Pd itself.
+bool embedded();
+
+// True where the Pd that runs the scenarios has every class compiled in (a
+// program embedding Pd, LORVEX_CLASSES_DIR set) rather than loading plug-ins.
+bool classes_compiled_in();
+
+// The classes the build produced: the names of build/lorvex/*.pd_linux (of
+// LORVEX_CLASSES_DIR/*.pd_linux where set).
 std::vector<std::string> built_classes();
 
 // How the sweep and the help check meet a class, from tests/sweep/<class>.sweep

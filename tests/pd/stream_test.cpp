@@ -260,6 +260,8 @@ protected:
         // (the sanitizer build of both flavours covers Pd64).
         if (pd64 && GetParam() == Build::threads)
             GTEST_SKIP() << "ThreadSanitizer build is single-precision only";
+        if (embedded() && GetParam() == Build::threads)
+            GTEST_SKIP() << "ThreadSanitizer build is of Pd's own flavour only";
     }
     void prepare(Scenario &s) { ::prepare(s, GetParam()); }
 };

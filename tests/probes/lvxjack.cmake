@@ -1,1 +1,4 @@
-target_link_libraries(${probe_target} PRIVATE lorvex_jack)
+target_link_libraries(${probe_target} PRIVATE ${jack})
+if(flavour STREQUAL "multi")
+  target_link_libraries(${probe_target}_objects PRIVATE ${jack})
+endif()

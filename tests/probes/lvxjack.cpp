@@ -6,6 +6,7 @@
 #include "lorvex_jack.h"
 
 #include "lorvex/plugin.hpp"
+#include "console.hpp"
 
 #include <cstdio>
 
@@ -26,9 +27,9 @@ bool report(bool quiet_if_null)
     if (!c && quiet_if_null)
         return false;
     if (c)
-        std::fprintf(stderr, "lvx_jack: client %s\n", jack_get_client_name(c));
+        lorvex::probe::console_line(std::string("lvx_jack: client ") + jack_get_client_name(c));
     else
-        std::fprintf(stderr, "lvx_jack: null\n");
+        lorvex::probe::console_line("lvx_jack: null");
     return c != nullptr;
 }
 
@@ -39,7 +40,7 @@ void lvx_jack_tick(t_lvx_jack *x)
     if (report(true)) {
         outlet_bang(x->x_done);
     } else if (++x->x_tries >= 150) {
-        std::fprintf(stderr, "lvx_jack: gave up\n");
+        lorvex::probe::console_line("lvx_jack: gave up");
         outlet_bang(x->x_done);
     } else {
         clock_delay(x->x_clock, 100);

@@ -22,6 +22,7 @@
 extern "C" {
 #include <m_imp.h>
 }
+#include "console.hpp"
 #include "methods.hpp"
 
 #include <cmath>
@@ -62,11 +63,7 @@ void format_atoms(std::string &out, int argc, const t_atom *argv)
 
 // Straight to stderr, like Pd's own -stderr console, but without post()'s
 // line-length limit, so long captures arrive whole and in order.
-void emit(const std::string &line)
-{
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
-}
+void emit(const std::string &line) { lorvex::probe::console_line(line); }
 
 // ---- [lvx_print label] ----------------------------------------------------
 
@@ -232,7 +229,6 @@ struct t_lvx {
     t_outlet *x_out;
 };
 
-t_lvx *lvx_instance;
 
 // Turns @-tokens into the atoms a patch cannot type.
 t_atom decode(const t_atom &in)
@@ -450,6 +446,8 @@ void lvx_hostile(t_lvx *x, t_symbol *canvasname)
 
 } // namespace
 
+LORVEX_EXPORT void lvxprobe_bind(void);
+
 LORVEX_EXPORT void lvxprobe_setup(void)
 {
     print_class = class_new(gensym("lvx_print"), lorvex::creator(print_new),
@@ -491,7 +489,15 @@ LORVEX_EXPORT void lvxprobe_setup(void)
         A_SYMBOL, A_NULL);
     class_addmethod(holder_class, lorvex::method(lvx_say), gensym("say"), A_GIMME,
         A_NULL);
-    lvx_instance = reinterpret_cast<t_lvx *>(pd_new(holder_class));
-    lvx_instance->x_out = outlet_new(&lvx_instance->x_obj, nullptr);
-    pd_bind(&lvx_instance->x_obj.ob_pd, gensym("lvx"));
+    lvxprobe_bind();
+}
+
+// The receiver of the Pd instance current on the calling thread: each
+// instance of a program running several gets its own, from the program
+// (which sets the probe up once) calling this in each.
+LORVEX_EXPORT void lvxprobe_bind(void)
+{
+    auto *x = reinterpret_cast<t_lvx *>(pd_new(holder_class));
+    x->x_out = outlet_new(&x->x_obj, nullptr);
+    pd_bind(&x->x_obj.ob_pd, gensym("lvx"));
 }

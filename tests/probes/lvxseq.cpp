@@ -22,6 +22,7 @@
 extern "C" {
 #include <m_imp.h>
 }
+#include "console.hpp"
 #include "methods.hpp"
 
 #include <bit>
@@ -172,13 +173,20 @@ bool step_from(const std::string &line, Step &s)
 
 t_class *seq_class;
 
+struct Run;
+
 struct t_seq {
     t_object x_obj;
     t_outlet *x_out;
     t_clock *x_clock;
+    Run *x_run;
 };
 
 struct Run {
+    t_seq *owner = nullptr;         // the receiver the messages come from
+    // Set before a run by "words" and "limit" (see below), kept across runs.
+    std::vector<t_symbol *> words;
+    std::vector<std::pair<t_symbol *, t_float>> selector_limits;
     t_glist *canvas = nullptr;      // pd-<canvas>: [block~], [lvx_hostile~], the object
     t_glist *arrays = nullptr;      // pd-<canvas>arr: arrays that come and go
     t_symbol *cls = nullptr;
@@ -195,13 +203,14 @@ struct Run {
     long taken = 0, messages = 0;
 };
 
-t_seq *seq_instance;
-Run run;
+// The run of the instance whose thread this is: every entry point sets it
+// from its receiver, which each Pd instance has its own of.
+thread_local Run *run;
 
 std::uint64_t next_random()
 {
     // splitmix64: the same sequence from a seed on every platform.
-    std::uint64_t z = (run.rng += 0x9e3779b97f4a7c15ull);
+    std::uint64_t z = (run->rng += 0x9e3779b97f4a7c15ull);
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
     return z ^ (z >> 31);
@@ -230,7 +239,7 @@ t_object *find_in(t_glist *gl, t_symbol *cls)
 // The object under test: the one box that is not a probe or [block~].
 t_object *target()
 {
-    for (t_gobj *g = run.canvas->gl_list; g; g = g->g_next)
+    for (t_gobj *g = run->canvas->gl_list; g; g = g->g_next)
         if (t_object *o = pd_checkobject(&g->g_pd)) {
             t_symbol *c = o->ob_pd->c_name;
             if (c != gensym("block~") && c != gensym("lvx_hostile~"))
@@ -242,7 +251,7 @@ t_object *target()
 void delete_target()
 {
     if (t_object *o = target())
-        glist_delete(run.canvas, &o->te_g);
+        glist_delete(run->canvas, &o->te_g);
 }
 
 void create_target(const std::vector<t_atom> &args, bool wire)
@@ -251,21 +260,21 @@ void create_target(const std::vector<t_atom> &args, bool wire)
     std::vector<t_atom> a(3);
     SETFLOAT(&a[0], 10);
     SETFLOAT(&a[1], 10);
-    SETSYMBOL(&a[2], run.cls);
+    SETSYMBOL(&a[2], run->cls);
     a.insert(a.end(), args.begin(), args.end());
-    pd_typedmess(&run.canvas->gl_pd, gensym("obj"), static_cast<int>(a.size()), a.data());
+    pd_typedmess(&run->canvas->gl_pd, gensym("obj"), static_cast<int>(a.size()), a.data());
     t_object *o = target();
     if (!o)
         return;
     if (o->ob_pd->c_name == gensym("text")) {
         // Refused: Pd left a box of text.
-        glist_delete(run.canvas, &o->te_g);
+        glist_delete(run->canvas, &o->te_g);
         return;
     }
-    if (run.selectors.empty())
-        run.selectors = lorvex::probe::selectors_of(o->ob_pd, false);
+    if (run->selectors.empty())
+        run->selectors = lorvex::probe::selectors_of(o->ob_pd, false);
     if (wire)
-        if (t_object *src = find_in(run.canvas, gensym("lvx_hostile~")))
+        if (t_object *src = find_in(run->canvas, gensym("lvx_hostile~")))
             for (int k = 0; k < obj_ninlets(o); k++)
                 if (obj_issignalinlet(o, k))
                     obj_connect(src, 0, o, k);
@@ -287,11 +296,11 @@ void take(const Step &s)
         t_symbol *sel = gensym(s.sel.c_str());
         if (s.inlet == 0) {
             pd_typedmess(&o->ob_pd, sel, static_cast<int>(copy.size()), copy.data());
-        } else if (s.inlet < obj_ninlets(o) && obj_connect(&seq_instance->x_obj, 0, o, s.inlet)) {
-            outlet_anything(seq_instance->x_out, sel, static_cast<int>(copy.size()), copy.data());
-            obj_disconnect(&seq_instance->x_obj, 0, o, s.inlet);
+        } else if (s.inlet < obj_ninlets(o) && obj_connect(&run->owner->x_obj, 0, o, s.inlet)) {
+            outlet_anything(run->owner->x_out, sel, static_cast<int>(copy.size()), copy.data());
+            obj_disconnect(&run->owner->x_obj, 0, o, s.inlet);
         }
-        run.messages++;
+        run->messages++;
     } else if (s.verb == "new") {
         create_target(s.atoms, s.wire);
     } else if (s.verb == "del") {
@@ -313,14 +322,14 @@ void take(const Step &s)
         t_atom n;
         SETFLOAT(&n, s.n);
         v.push_back(n);
-        pd_typedmess(&run.arrays->gl_pd, gensym("obj"), static_cast<int>(v.size()), v.data());
+        pd_typedmess(&run->arrays->gl_pd, gensym("obj"), static_cast<int>(v.size()), v.data());
     } else if (s.verb == "unarray") {
         // [array define] boxes in the array canvas whose array has this name.
-        for (t_gobj *g = run.arrays->gl_list; g; g = g->g_next) {
+        for (t_gobj *g = run->arrays->gl_list; g; g = g->g_next) {
             t_object *o = pd_checkobject(&g->g_pd);
             if (o && binbuf_getnatom(o->te_binbuf) >= 3 &&
                 atom_getsymbol(binbuf_getvec(o->te_binbuf) + 2) == gensym(s.name.c_str())) {
-                glist_delete(run.arrays, g);
+                glist_delete(run->arrays, g);
                 break;
             }
         }
@@ -328,7 +337,7 @@ void take(const Step &s)
         if (t_garray *a = array_named(s.name))
             garray_resize_long(a, s.n);
     } else if (s.verb == "block") {
-        if (t_object *b = find_in(run.canvas, gensym("block~"))) {
+        if (t_object *b = find_in(run->canvas, gensym("block~"))) {
             t_atom a[3];
             SETFLOAT(&a[0], s.n);
             SETFLOAT(&a[1], s.overlap);
@@ -351,13 +360,13 @@ t_atom random_atom()
     t_atom a;
     unsigned r = pick(100);
     if (r < 55)
-        SETFLOAT(&a, run.numbers[pick(static_cast<unsigned>(run.numbers.size()))]);
+        SETFLOAT(&a, run->numbers[pick(static_cast<unsigned>(run->numbers.size()))]);
     else if (r < 65)
         SETFLOAT(&a, static_cast<t_float>(static_cast<int>(pick(1200)) - 100));
     else if (r < 70)
         SETFLOAT(&a, std::bit_cast<t_float>(static_cast<float_word>(next_random())));
     else if (r < 98)
-        SETSYMBOL(&a, run.symbols[pick(static_cast<unsigned>(run.symbols.size()))]);
+        SETSYMBOL(&a, run->symbols[pick(static_cast<unsigned>(run->symbols.size()))]);
     else if (r < 99)
         SETCOMMA(&a);
     else
@@ -386,11 +395,11 @@ Step make_step()
         s.verb = "msg";
         unsigned ninlets = static_cast<unsigned>(obj_ninlets(o));
         s.inlet = ninlets > 1 && pick(4) == 0 ? static_cast<int>(pick(ninlets)) : 0;
-        s.sel = run.selectors.empty() ? "bang"
-                                      : run.selectors[pick(static_cast<unsigned>(run.selectors.size()))]->s_name;
+        s.sel = run->selectors.empty() ? "bang"
+                                      : run->selectors[pick(static_cast<unsigned>(run->selectors.size()))]->s_name;
         s.atoms = random_atoms();
         apply_limits(s);
-        run.messages_left--;
+        run->messages_left--;
     } else if (r < 850) {
         s.verb = "wait";
         s.n = static_cast<int>(pick(4) * pick(8));
@@ -430,15 +439,14 @@ Step make_step()
 void finish()
 {
     delete_target();
-    while (run.arrays->gl_list)
-        glist_delete(run.arrays, run.arrays->gl_list);
+    while (run->arrays->gl_list)
+        glist_delete(run->arrays, run->arrays->gl_list);
     char line[200];
-    std::snprintf(line, sizeof line, "lvxseq: done %ld steps, %ld messages", run.taken, run.messages);
-    std::fprintf(stderr, "%s\n", line);
-    std::fflush(stderr);
-    if (run.log)
-        std::fclose(run.log);
-    run.log = nullptr;
+    std::snprintf(line, sizeof line, "lvxseq: done %ld steps, %ld messages", run->taken, run->messages);
+    lorvex::probe::console_line(line);
+    if (run->log)
+        std::fclose(run->log);
+    run->log = nullptr;
     t_atom a;
     SETFLOAT(&a, 0);
     pd_typedmess(gensym("pd")->s_thing, gensym("dsp"), 1, &a);
@@ -448,23 +456,24 @@ void finish()
 // Takes steps until one lets time pass; the clock brings it back.
 void seq_tick(t_seq *x)
 {
+    run = x->x_run;
     for (;;) {
         Step s;
-        if (run.generating) {
+        if (run->generating) {
             // A class that refuses every creation still ends.
-            if (run.messages_left <= 0 || run.taken > 4 * run.messages_wanted + 100)
+            if (run->messages_left <= 0 || run->taken > 4 * run->messages_wanted + 100)
                 return finish();
             s = make_step();
         } else {
-            if (run.next >= run.steps.size())
+            if (run->next >= run->steps.size())
                 return finish();
-            s = run.steps[run.next++];
+            s = run->steps[run->next++];
         }
-        if (run.log) {
-            std::fprintf(run.log, "%s\n", step_text(s).c_str());
-            std::fflush(run.log);
+        if (run->log) {
+            std::fprintf(run->log, "%s\n", step_text(s).c_str());
+            std::fflush(run->log);
         }
-        run.taken++;
+        run->taken++;
         if (s.verb == "wait") {
             clock_delay(x->x_clock, s.n);
             return;
@@ -475,11 +484,15 @@ void seq_tick(t_seq *x)
 
 bool start(t_symbol *canvas, t_symbol *cls)
 {
-    run = Run{};
-    run.canvas = find_canvas(canvas->s_name);
-    run.arrays = find_canvas(std::string(canvas->s_name) + "arr");
-    run.cls = cls;
-    if (!run.canvas || !run.arrays) {
+    Run fresh;
+    fresh.owner = run->owner;
+    fresh.words = run->words;
+    fresh.selector_limits = run->selector_limits;
+    *run = std::move(fresh);
+    run->canvas = find_canvas(canvas->s_name);
+    run->arrays = find_canvas(std::string(canvas->s_name) + "arr");
+    run->cls = cls;
+    if (!run->canvas || !run->arrays) {
         pd_error(nullptr, "lvxseq: needs pd-%s and pd-%sarr", canvas->s_name, canvas->s_name);
         return false;
     }
@@ -489,28 +502,26 @@ bool start(t_symbol *canvas, t_symbol *cls)
 // "lvxseq words a b c", sent before "run", sets the words that arguments
 // draw from in place of the usual ones: for a class that would look host
 // names up, a list without names that only a name server could answer.
-std::vector<t_symbol *> chosen_words;
-
-void seq_words(t_seq *, t_symbol *, int argc, t_atom *argv)
+void seq_words(t_seq *x, t_symbol *, int argc, t_atom *argv)
 {
-    chosen_words.clear();
+    run = x->x_run;
+    run->words.clear();
     for (int i = 0; i < argc; i++)
-        chosen_words.push_back(atom_getsymbol(argv + i));
+        run->words.push_back(atom_getsymbol(argv + i));
 }
 
 // "lvxseq limit <selector> <most>", sent before "run", keeps the numbers of
 // that selector's messages within -most..most: for a parameter whose cost
 // grows with its value without bound, as documented.
-std::vector<std::pair<t_symbol *, t_float>> limits;
-
-void seq_limit(t_seq *, t_symbol *sel, t_floatarg most)
+void seq_limit(t_seq *x, t_symbol *sel, t_floatarg most)
 {
-    limits.emplace_back(sel, most);
+    run = x->x_run;
+    run->selector_limits.emplace_back(sel, most);
 }
 
 void apply_limits(Step &s)
 {
-    for (const auto &[sel, most] : limits)
+    for (const auto &[sel, most] : run->selector_limits)
         if (s.sel == sel->s_name)
             for (t_atom &a : s.atoms)
                 if (a.a_type == A_FLOAT && std::fabs(a.a_w.w_float) > most)
@@ -519,16 +530,17 @@ void apply_limits(Step &s)
 
 void seq_run(t_seq *x, t_symbol *, int argc, t_atom *argv)
 {
+    run = x->x_run;
     if (argc < 5 || !start(atom_getsymbol(argv), atom_getsymbol(argv + 1)))
         return;
-    run.generating = true;
-    run.rng = static_cast<std::uint64_t>(atom_getfloat(argv + 2));
-    run.messages_wanted = run.messages_left = static_cast<long>(atom_getfloat(argv + 3));
-    run.log = std::fopen(atom_getsymbol(argv + 4)->s_name, "w");
+    run->generating = true;
+    run->rng = static_cast<std::uint64_t>(atom_getfloat(argv + 2));
+    run->messages_wanted = run->messages_left = static_cast<long>(atom_getfloat(argv + 3));
+    run->log = std::fopen(atom_getsymbol(argv + 4)->s_name, "w");
 
     // Numbers at the edges, and around every limit the objects document
     // (further ones from the class's own list).
-    run.numbers = {0.f, -0.f, 1.f, -1.f, NAN, -NAN, INFINITY, -INFINITY, 1e30f, -1e30f,
+    run->numbers = {0.f, -0.f, 1.f, -1.f, NAN, -NAN, INFINITY, -INFINITY, 1e30f, -1e30f,
         3.4028235e38f, -3.4028235e38f, 1e-40f, -1e-40f, 1.17549435e-38f, 0.5f, -0.5f, 0.999f,
         1.5f, 2.9f, -2.9f, 2147483520.f, 2147483648.f, -2147483648.f, -2147483904.f,
         4294967040.f, 4294967296.f, 16777216.f, 16777217.f, -16777217.f, 1e10f, -1e10f};
@@ -539,9 +551,9 @@ void seq_run(t_seq *x, t_symbol *, int argc, t_atom *argv)
         limits.push_back(atom_getfloat(argv + i));
     for (t_float l : limits)
         for (t_float d : {-1.f, -0.5f, 0.f, 0.5f, 1.f})
-            run.numbers.push_back(l + d);
-    if (!chosen_words.empty()) {
-        run.symbols = chosen_words;
+            run->numbers.push_back(l + d);
+    if (!run->words.empty()) {
+        run->symbols = run->words;
     } else {
         std::string longname(2000, 'y');
         for (const char *s : {"", "x", "%s%s%n%d", "-1", "inf", "nan", "0x10", "$1", "lvxa", "lvxb",
@@ -549,14 +561,14 @@ void seq_run(t_seq *x, t_symbol *, int argc, t_atom *argv)
              "floaty", "wav", "tcp", "udp", "localhost", "127.0.0.1", "physical", "virtual",
              "input", "output", "*", "..", "/", "~", "system:*", "pd-seq", "bang", "list",
              longname.c_str()})
-            run.symbols.push_back(gensym(s));
+            run->symbols.push_back(gensym(s));
     }
     // Start from an instance without arguments.
     Step first;
     first.verb = "new";
-    if (run.log) {
-        std::fprintf(run.log, "%s\n", step_text(first).c_str());
-        std::fflush(run.log);
+    if (run->log) {
+        std::fprintf(run->log, "%s\n", step_text(first).c_str());
+        std::fflush(run->log);
     }
     take(first);
     seq_tick(x);
@@ -564,13 +576,14 @@ void seq_run(t_seq *x, t_symbol *, int argc, t_atom *argv)
 
 void seq_replay(t_seq *x, t_symbol *canvas, t_symbol *cls, t_symbol *file)
 {
+    run = x->x_run;
     if (!start(canvas, cls))
         return;
     std::ifstream in(file->s_name);
     for (std::string line; std::getline(in, line);) {
         Step s;
         if (step_from(line, s))
-            run.steps.push_back(s);
+            run->steps.push_back(s);
     }
     seq_tick(x);
 }
@@ -580,10 +593,14 @@ void *seq_new()
     auto *x = reinterpret_cast<t_seq *>(pd_new(seq_class));
     x->x_out = outlet_new(&x->x_obj, nullptr);
     x->x_clock = clock_new(x, lorvex::method(seq_tick));
+    x->x_run = new Run;
+    x->x_run->owner = x;
     return x;
 }
 
 } // namespace
+
+LORVEX_EXPORT void lvxseq_bind(void);
 
 LORVEX_EXPORT void lvxseq_setup(void)
 {
@@ -593,6 +610,12 @@ LORVEX_EXPORT void lvxseq_setup(void)
         A_SYMBOL, A_NULL);
     class_addmethod(seq_class, lorvex::method(seq_words), gensym("words"), A_GIMME, A_NULL);
     class_addmethod(seq_class, lorvex::method(seq_limit), gensym("limit"), A_SYMBOL, A_FLOAT, A_NULL);
-    seq_instance = reinterpret_cast<t_seq *>(seq_new());
-    pd_bind(&seq_instance->x_obj.ob_pd, gensym("lvxseq"));
+    lvxseq_bind();
+}
+
+// The receiver, with its run, of the Pd instance current on this thread (see
+// lvxprobe_bind).
+LORVEX_EXPORT void lvxseq_bind(void)
+{
+    pd_bind(&static_cast<t_seq *>(seq_new())->x_obj.ob_pd, gensym("lvxseq"));
 }

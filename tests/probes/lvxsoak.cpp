@@ -8,6 +8,7 @@
 //   "lvxsoak proc"   prints "proc: fds F threads T" for this Pd process,
 //                    from /proc/self/fd and /proc/self/task.
 #include "lorvex/plugin.hpp"
+#include "console.hpp"
 
 #include <dirent.h>
 
@@ -84,12 +85,14 @@ void soak_proc(t_pd *)
 {
     // The directory stream reading /proc/self/fd is one descriptor of its own:
     // it is counted every time alike.
-    std::fprintf(stderr, "proc: fds %d threads %d\n", entries("/proc/self/fd"),
-        entries("/proc/self/task"));
-    std::fflush(stderr);
+    lorvex::probe::console_line("proc: fds " + std::to_string(entries("/proc/self/fd")) +
+        " threads " + std::to_string(entries("/proc/self/task")));
 }
 
 } // namespace
+
+// The receiver of the Pd instance current on this thread (see lvxprobe_bind).
+LORVEX_EXPORT void lvxsoak_bind(void) { pd_bind(pd_new(soak_class), gensym("lvxsoak")); }
 
 LORVEX_EXPORT void lvxsoak_setup(void)
 {
@@ -99,6 +102,5 @@ LORVEX_EXPORT void lvxsoak_setup(void)
 
     soak_class = class_new(gensym("lvxsoak"), nullptr, nullptr, sizeof(t_pd), CLASS_PD, A_NULL);
     class_addmethod(soak_class, lorvex::method(soak_proc), gensym("proc"), A_NULL);
-    t_pd *p = pd_new(soak_class);
-    pd_bind(p, gensym("lvxsoak"));
+    lvxsoak_bind();
 }

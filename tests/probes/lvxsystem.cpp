@@ -11,6 +11,7 @@
 // Words in a script are cut at Pd's 1000 characters; texts from the
 // environment are not, so overlong directories and patterns come from there.
 #include "lorvex/plugin.hpp"
+#include "console.hpp"
 #include <g_canvas.h>
 
 #include <clocale>
@@ -20,11 +21,7 @@
 
 namespace {
 
-void emit(const std::string &line)
-{
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
-}
+void emit(const std::string &line) { lorvex::probe::console_line(line); }
 
 t_class *lvxsys_class;
 
@@ -79,6 +76,9 @@ void lvxsys_send(t_lvxsys *, t_symbol *receiver, t_symbol *var)
 
 } // namespace
 
+// The receiver of the Pd instance current on this thread (see lvxprobe_bind).
+LORVEX_EXPORT void lvxsystem_bind(void) { pd_bind(pd_new(lvxsys_class), gensym("lvxsys")); }
+
 LORVEX_EXPORT void lvxsystem_setup(void)
 {
     lvxsys_class = class_new(gensym("lvxsys"), nullptr, nullptr, sizeof(t_lvxsys),
@@ -88,5 +88,5 @@ LORVEX_EXPORT void lvxsystem_setup(void)
         A_SYMBOL, A_NULL);
     class_addmethod(lvxsys_class, lorvex::method(lvxsys_send), gensym("send"), A_SYMBOL,
         A_SYMBOL, A_NULL);
-    pd_bind(pd_new(lvxsys_class), gensym("lvxsys"));
+    lvxsystem_bind();
 }

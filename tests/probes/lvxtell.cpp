@@ -5,6 +5,7 @@
 //       every object of class <class> in canvas pd-<canvas> gets the message
 //       (NaN as @nan); prints "lvxtell: told N"
 #include "lorvex/plugin.hpp"
+#include "console.hpp"
 #include <g_canvas.h>
 
 #include <cmath>
@@ -41,16 +42,17 @@ void tell_anything(t_pd *, t_symbol *canvas, int argc, t_atom *argv)
                 args.data());
             told++;
         }
-    std::fprintf(stderr, "lvxtell: told %d\n", told);
-    std::fflush(stderr);
+    lorvex::probe::console_line("lvxtell: told " + std::to_string(told));
 }
 
 } // namespace
+
+// The receiver of the Pd instance current on this thread (see lvxprobe_bind).
+LORVEX_EXPORT void lvxtell_bind(void) { pd_bind(pd_new(tell_class), gensym("lvxtell")); }
 
 LORVEX_EXPORT void lvxtell_setup(void)
 {
     tell_class = class_new(gensym("lvxtell"), nullptr, nullptr, sizeof(t_pd), CLASS_PD, A_NULL);
     class_addanything(tell_class, lorvex::method(tell_anything));
-    t_pd *x = pd_new(tell_class);
-    pd_bind(x, gensym("lvxtell"));
+    lvxtell_bind();
 }

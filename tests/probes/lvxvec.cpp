@@ -4,6 +4,7 @@
 // Placed before and after a signal object, it shows whether that object was
 // given the same memory for an input and its output.
 #include "lorvex/plugin.hpp"
+#include "console.hpp"
 
 #include <cstdio>
 
@@ -29,9 +30,10 @@ t_int *vec_perform(t_int *w)
 
 void vec_dsp(t_lvx_vec *x, t_signal **sp)
 {
-    std::fprintf(stderr, "%s: in %p out %p\n", x->x_label->s_name,
+    char line[MAXPDSTRING];
+    std::snprintf(line, sizeof line, "%s: in %p out %p", x->x_label->s_name,
         static_cast<void *>(sp[0]->s_vec), static_cast<void *>(sp[1]->s_vec));
-    std::fflush(stderr);
+    lorvex::probe::console_line(line);
     dsp_add(vec_perform, 3, sp[0]->s_vec, sp[1]->s_vec, static_cast<t_int>(sp[0]->s_n));
 }
 

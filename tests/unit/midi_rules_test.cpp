@@ -151,3 +151,17 @@ TEST(MidiAddress, SubtractsInPdsFloatTypeInPd64)
     EXPECT_EQ(system_port(17.0), 1);
     EXPECT_EQ(one_based(-0.0), 1.0);
 }
+
+TEST(MidiDataBytes, AsManyAsTheStatusTakes)
+{
+    using lorvex::midi::data_bytes;
+    for (int s : {0x80, 0x9f, 0xb5, 0xe0, 0xef, 0xf2})
+        EXPECT_EQ(data_bytes(s), 2) << s;
+    for (int s : {0xc0, 0xcf, 0xd0, 0xdf, 0xf0, 0xf1, 0xf3})
+        EXPECT_EQ(data_bytes(s), 1) << s;
+    for (int s : {0xf4, 0xf6, 0xf8, 0xfa, 0xfe, 0xff, 0x100})
+        EXPECT_EQ(data_bytes(s), 0) << s;
+    // Not a status byte: sent as a channel message would be.
+    EXPECT_EQ(data_bytes(0), 2);
+    EXPECT_EQ(data_bytes(-1), 2);
+}
