@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """The other half of share-with-python.pd, through Debian's python3-sysv-ipc.
 
 The patch's [karbox 7300 64] is a System V shared memory block with key 7300:
