@@ -2,6 +2,18 @@
 
 find_path(PD_INCLUDE_DIR m_pd.h PATH_SUFFIXES pd REQUIRED)
 
+# Windows: a plug-in is a DLL that Pd for Windows loads as <name>.dll (every
+# release from 0.53 on tries it; 0.53 first tries <name>.m_amd64, 0.54 and
+# later <name>.windows-amd64-32.dll, neither of which any of the others
+# know). Pd's functions come from pd.dll through its import library pd.lib,
+# made with pd.dll by scripts/pd-windows.
+if(WIN32)
+  set(LORVEX_MODULE_SUFFIX ".dll")
+  find_file(PD_IMPORT_LIBRARY pd.lib PATH_SUFFIXES bin REQUIRED)
+else()
+  set(LORVEX_MODULE_SUFFIX ".pd_linux")
+endif()
+
 set(LORVEX_OUTPUT_DIR ${CMAKE_BINARY_DIR}/lorvex)
 set(LORVEX_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
 set(LORVEX_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/../include)
@@ -63,7 +75,10 @@ function(lorvex_pd_module target name dir flavour)
     set(suffix ${LORVEX_PD64_SUFFIX})
   else()
     target_link_libraries(${target} PRIVATE lorvex_options)
-    set(suffix ".pd_linux")
+    set(suffix ${LORVEX_MODULE_SUFFIX})
+  endif()
+  if(WIN32)
+    target_link_libraries(${target} PRIVATE ${PD_IMPORT_LIBRARY})
   endif()
   lorvex_hide(${target})
   set_target_properties(${target} PROPERTIES
@@ -81,6 +96,10 @@ endif()
 # beside it, and <class>.linux-<arch>-64.so for Pd64 (target name with "_64").
 function(lorvex_plugin class source)
   cmake_parse_arguments(P "" "HELP" "LIBS" ${ARGN})
+  if(WIN32 AND class IN_LIST LORVEX_WINDOWS_PENDING)
+    message(STATUS "Not built for Windows yet: ${class}")
+    return()
+  endif()
   string(MAKE_C_IDENTIFIER "lorvex_${class}" base)
   foreach(flavour ${LORVEX_FLAVOURS})
     set(target ${base})
@@ -109,6 +128,10 @@ endfunction()
 # lorvex_tool(<name> <sources...> [LIBS <libs...>]): a command-line peer built into build/bin/.
 function(lorvex_tool name)
   cmake_parse_arguments(P "" "" "LIBS" ${ARGN})
+  if(WIN32 AND name IN_LIST LORVEX_WINDOWS_PENDING)
+    message(STATUS "Not built for Windows yet: ${name}")
+    return()
+  endif()
   add_executable(${name} ${P_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE lorvex_options ${P_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LORVEX_BIN_DIR})

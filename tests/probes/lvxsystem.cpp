@@ -42,11 +42,19 @@ const char *env_or_complain(t_symbol *var)
 
 void lvxsys_locale(t_lvxsys *)
 {
+    // C's own categories, then those of POSIX and the GNU C library, which
+    // Windows' C runtime does not have.
     const std::pair<int, const char *> categories[] = {{LC_CTYPE, "LC_CTYPE"},
         {LC_NUMERIC, "LC_NUMERIC"}, {LC_TIME, "LC_TIME"}, {LC_COLLATE, "LC_COLLATE"},
-        {LC_MONETARY, "LC_MONETARY"}, {LC_MESSAGES, "LC_MESSAGES"}, {LC_PAPER, "LC_PAPER"},
-        {LC_NAME, "LC_NAME"}, {LC_ADDRESS, "LC_ADDRESS"}, {LC_TELEPHONE, "LC_TELEPHONE"},
-        {LC_MEASUREMENT, "LC_MEASUREMENT"}, {LC_IDENTIFICATION, "LC_IDENTIFICATION"},
+        {LC_MONETARY, "LC_MONETARY"},
+#ifdef LC_MESSAGES
+        {LC_MESSAGES, "LC_MESSAGES"},
+#endif
+#ifdef LC_IDENTIFICATION
+        {LC_PAPER, "LC_PAPER"}, {LC_NAME, "LC_NAME"}, {LC_ADDRESS, "LC_ADDRESS"},
+        {LC_TELEPHONE, "LC_TELEPHONE"}, {LC_MEASUREMENT, "LC_MEASUREMENT"},
+        {LC_IDENTIFICATION, "LC_IDENTIFICATION"},
+#endif
         {LC_ALL, "LC_ALL"}};
     for (const auto &[category, name] : categories) {
         const char *value = std::setlocale(category, nullptr);
