@@ -84,7 +84,7 @@ clean:
 # (build/pd-windows, kept), then lorvex with MinGW-w64 into build-windows/.
 # make test builds and links the plug-ins (no wine there); test-windows runs
 # the unit tests and every scenario in Pd for Windows under wine.
-.PHONY: cross-windows windows-plugins
+.PHONY: cross-windows windows-plugins test-windows
 cross-windows: deps
 	@scripts/install-deps windows-build
 	JOBS=$(JOBS) scripts/cross-windows
@@ -92,3 +92,7 @@ cross-windows: deps
 windows-plugins: deps
 	@scripts/install-deps windows-build
 	JOBS=$(JOBS) scripts/cross-windows plugins
+
+test-windows: all cross-windows
+	@scripts/install-deps windows
+	JOBS=$(JOBS) BUILD=$(abspath $(BUILD)) scripts/test-windows

@@ -27,6 +27,14 @@ namespace {
 
 std::vector<std::string> split_words(std::string_view s);
 
+// A Windows program ends its lines with CR LF: the lines are compared without it.
+std::string strip_cr(std::string line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
 // The environment may point the scenarios at another build of the plug-ins
 // and another Pd (a cross build and the target's Pd under emulation).
 fs::path from_env(const char *name, const char *fallback)
@@ -37,14 +45,34 @@ fs::path from_env(const char *name, const char *fallback)
 
 } // namespace
 
-fs::path plugin_dir() { return from_env("LORVEX_PLUGIN_DIR", LORVEX_PLUGIN_DIR); }
+// Absolute, because Pd for Windows fails to load plug-ins from a relative
+// -path under wine.
+fs::path plugin_dir() { return fs::absolute(from_env("LORVEX_PLUGIN_DIR", LORVEX_PLUGIN_DIR)); }
 fs::path sanitized_plugin_dir() { return LORVEX_SANITIZED_PLUGIN_DIR; }
-fs::path probe_dir() { return from_env("LORVEX_PROBE_DIR", LORVEX_PROBE_DIR); }
+fs::path probe_dir() { return fs::absolute(from_env("LORVEX_PROBE_DIR", LORVEX_PROBE_DIR)); }
 
 bool emulated()
 {
     const char *v = std::getenv("LORVEX_EMULATED");
     return v && *v;
+}
+
+bool windows()
+{
+    const char *v = std::getenv("LORVEX_WINDOWS");
+    return v && *v;
+}
+
+std::string module_suffix() { return windows() ? ".dll" : ".pd_linux"; }
+
+std::vector<std::string> tool_command(std::string_view name)
+{
+    if (!windows())
+        return {(tool_dir() / name).string()};
+    std::vector<std::string> cmd = split_words(from_env("LORVEX_WINE", "wine64").string());
+    cmd.push_back((fs::absolute(from_env("LORVEX_WINDOWS_TOOL_DIR", LORVEX_TOOL_DIR)) /
+                   (std::string(name) + ".exe")).string());
+    return cmd;
 }
 
 std::string pd_host()
@@ -308,6 +336,23 @@ bool Result::clean() const
            !contains("runtime error:") && !contains("LeakSanitizer");
 }
 
+namespace {
+
+// The exceptions that end a Windows program, by the low byte of their code
+// (what wine's exit status carries), and abort()'s exit status 3.
+const std::map<int, const char *> windows_crashes = {{0x05, "access violation (0xC0000005)"},
+    {0x1D, "illegal instruction (0xC000001D)"}, {0x8C, "array bounds (0xC000008C)"},
+    {0x94, "integer division by zero (0xC0000094)"}, {0x95, "integer overflow (0xC0000095)"},
+    {0xFD, "stack overflow (0xC00000FD)"}, {0x09, "stack buffer overrun (0xC0000409)"},
+    {0x03, "abort"}};
+
+} // namespace
+
+bool Result::crashed() const
+{
+    return signal != 0 || (windows() && !timed_out && windows_crashes.count(exit_code));
+}
+
 std::string Result::output() const
 {
     std::string out;
@@ -317,6 +362,9 @@ std::string Result::output() const
         out += "[timed out]\n";
     if (signal)
         out += "[killed by signal " + std::to_string(signal) + "]\n";
+    else if (crashed())
+        out += "[exit status " + std::to_string(exit_code) + ": a Windows program's " +
+               windows_crashes.at(exit_code) + "]\n";
     else
         out += "[exit status " + std::to_string(exit_code) + "]\n";
     return out;
@@ -510,7 +558,10 @@ std::vector<std::string> pd_command(const fs::path &patch, bool batch, bool sani
     std::vector<std::string> cmd = split_words(pd_host());
     if (emulated())
         sanitized = false;
-    cmd.insert(cmd.end(), {"-nogui", "-noprefs", "-noaudio", "-nrt", "-stderr"});
+    cmd.insert(cmd.end(), {"-nogui", "-noprefs", "-noaudio", "-stderr"});
+    // Pd for Windows has no real-time priority to leave (and says so at -nrt).
+    if (!windows())
+        cmd.push_back("-nrt");
     if (batch)
         cmd.push_back("-batch");
     cmd.insert(cmd.end(), {"-path", (sanitized ? sanitized_plugin_dir() : plugin_dir()).string(),
@@ -586,7 +637,7 @@ Result run_process(const std::vector<std::string> &argv,
             break;
         buf.append(chunk, static_cast<std::size_t>(n));
         for (std::size_t nl; on_line && (nl = buf.find('\n', seen)) != std::string::npos;) {
-            on_line(buf.substr(seen, nl - seen));
+            on_line(strip_cr(buf.substr(seen, nl - seen)));
             seen = nl + 1;
         }
     }
@@ -599,7 +650,7 @@ Result run_process(const std::vector<std::string> &argv,
         r.signal = WTERMSIG(status);
     std::istringstream in(buf);
     for (std::string l; std::getline(in, l);)
-        r.lines.push_back(l);
+        r.lines.push_back(strip_cr(std::move(l)));
     return r;
 }
 
@@ -637,7 +688,7 @@ Child::Child(std::vector<std::string> argv)
         for (auto &a : argv)
             args.push_back(a.data());
         args.push_back(nullptr);
-        execv(args[0], args.data());
+        execvp(args[0], args.data());
         _exit(127);
     }
     close(out[1]);
@@ -701,7 +752,7 @@ void Child::read_all(int fd)
         buf.append(chunk, static_cast<std::size_t>(n));
         std::lock_guard lock(mutex_);
         for (std::size_t nl; (nl = buf.find('\n')) != std::string::npos;) {
-            lines_.push_back(buf.substr(0, nl));
+            lines_.push_back(strip_cr(buf.substr(0, nl)));
             buf.erase(0, nl + 1);
         }
         changed_.notify_all();
@@ -724,7 +775,7 @@ std::vector<std::string> built_classes()
 {
     std::vector<std::string> out;
     for (const auto &e : fs::directory_iterator(plugin_dir()))
-        if (e.path().extension() == ".pd_linux")
+        if (e.path().extension() == module_suffix() && e.path().stem() != "liblorvex")
             out.push_back(e.path().stem().string());
     std::sort(out.begin(), out.end());
     return out;
