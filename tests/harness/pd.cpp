@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <regex>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@ namespace lorvex::test {
 namespace {
 
 std::vector<std::string> split_words(std::string_view s);
+void claim_wine_prefix();
 
 // A Windows program ends its lines with CR LF: the lines are compared without it.
 std::string strip_cr(std::string line)
@@ -69,14 +71,58 @@ std::vector<std::string> tool_command(std::string_view name)
 {
     if (!windows())
         return {(tool_dir() / name).string()};
+    claim_wine_prefix();
     std::vector<std::string> cmd = split_words(from_env("LORVEX_WINE", "wine64").string());
     cmd.push_back((fs::absolute(from_env("LORVEX_WINDOWS_TOOL_DIR", LORVEX_TOOL_DIR)) /
                    (std::string(name) + ".exe")).string());
     return cmd;
 }
 
+namespace {
+
+// Pd for Windows marks in the registry that it is loading its startup
+// libraries (-lib) and skips them when it finds the mark already set, taking
+// it for a crash of the Pd before ("Pd seems to have crashed on startup"):
+// two Pd processes starting at once under one wine prefix, one registry,
+// trip over each other. So each test program takes a prefix of its own from
+// LORVEX_WINE_PREFIXES (colon-separated, one per test run in parallel, each
+// with its wine session up), held by a lock for the program's life, and
+// every wine program it starts runs there (WINEPREFIX).
+void claim_wine_prefix()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char *list = std::getenv("LORVEX_WINE_PREFIXES");
+        if (!list || !*list)
+            return;
+        std::vector<std::string> prefixes;
+        std::stringstream in(list);
+        for (std::string p; std::getline(in, p, ':');)
+            if (!p.empty())
+                prefixes.push_back(p);
+        // Waits for one to come free when every prefix is taken.
+        for (;;) {
+            for (const std::string &p : prefixes) {
+                int fd = open((p + "/.lorvex-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+                if (fd < 0)
+                    continue;
+                if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                    setenv("WINEPREFIX", p.c_str(), 1);
+                    return;   // the lock stays held until the program ends
+                }
+                close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+}
+
+} // namespace
+
 std::string pd_host()
 {
+    if (windows())
+        claim_wine_prefix();
     for (const char *name : {"LORVEX_PD", "LORVEX_HOST_PD"})
         if (const char *v = std::getenv(name); v && *v)
             return v;
