@@ -630,6 +630,10 @@ Result run_process(const std::vector<std::string> &argv,
     const std::function<void(const std::string &)> &on_line)
 {
     Result r;
+    // Whatever it starts (a script that runs Pd for Windows among others)
+    // runs in this program's wine prefix.
+    if (windows())
+        claim_wine_prefix();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
