@@ -74,8 +74,10 @@ install: all
 
 # One archive per platform for Pd's package manager, in build/package/, each
 # checked by the package manager's own code.
-package: all cross-armhf cross-arm64 cross-i386
-	PD_HOSTS=$(BUILD)/pd-hosts scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386
+package: all cross-armhf cross-arm64 cross-i386 cross-windows
+	@scripts/install-deps windows
+	PD_HOSTS=$(BUILD)/pd-hosts scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386 \
+		build-windows
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-arm64 build-i386 build-windows
