@@ -66,8 +66,8 @@ function(lorvex_hide target)
 endfunction()
 
 # lorvex_pd_module(<target> <name> <dir> <flavour> <sources...>): a module Pd
-# loads, <dir>/<name>.pd_linux for single precision (flavour 32), or
-# <dir>/<name>.linux-<arch>-64.so for Pd64 (flavour 64).
+# loads, <dir>/<name>.pd_linux (<name>.dll on Windows) for single precision
+# (flavour 32), or <dir>/<name>.linux-<arch>-64.so for Pd64 (flavour 64).
 function(lorvex_pd_module target name dir flavour)
   add_library(${target} MODULE ${ARGN})
   if(flavour EQUAL 64)
@@ -92,7 +92,7 @@ if(LORVEX_PD64_INCLUDE_DIR)
 endif()
 
 # lorvex_plugin(<class> <source> [LIBS <libs...>] [HELP <patch>])
-# Builds <class>.pd_linux into build/lorvex/ with its help patch <class>-help.pd
+# Builds <class>.pd_linux (.dll on Windows) into build/lorvex/ with its help patch <class>-help.pd
 # beside it, and <class>.linux-<arch>-64.so for Pd64 (target name with "_64").
 function(lorvex_plugin class source)
   cmake_parse_arguments(P "" "HELP" "LIBS" ${ARGN})
