@@ -28,6 +28,8 @@ namespace {
 
 std::vector<std::string> split_words(std::string_view s);
 void claim_wine_prefix();
+void clear_loading_mark();
+extern const char *const pd_windows_skipped_libraries;
 
 // A Windows program ends its lines with CR LF: the lines are compared without it.
 std::string strip_cr(std::string line)
@@ -115,6 +117,34 @@ void claim_wine_prefix()
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
+}
+
+// A Pd for Windows that crashed or was stopped while loading its startup
+// libraries leaves its mark set, and every Pd after it in that prefix would
+// skip them: the mark is cleared, so that the failure stays with the test
+// that had it.
+const char *const pd_windows_skipped_libraries = "Pd seems to have crashed on startup";
+
+void clear_loading_mark()
+{
+    std::vector<std::string> cmd = split_words(from_env("LORVEX_WINE", "wine64").string());
+    cmd.insert(cmd.end(), {"reg", "add", "HKCU\\Software\\Pure-Data", "/v", "loading", "/d",
+                              "no", "/f"});
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char *> args;
+        for (auto &a : cmd)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    if (pid > 0)
+        waitpid(pid, nullptr, 0);
 }
 
 } // namespace
@@ -701,6 +731,8 @@ Result run_process(const std::vector<std::string> &argv,
     std::istringstream in(buf);
     for (std::string l; std::getline(in, l);)
         r.lines.push_back(strip_cr(std::move(l)));
+    if (windows() && (r.crashed() || r.timed_out || r.contains(pd_windows_skipped_libraries)))
+        clear_loading_mark();
     return r;
 }
 
