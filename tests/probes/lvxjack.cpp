@@ -5,6 +5,7 @@
 //            then prints as bang does and bangs its outlet (also on giving up)
 #include "lorvex_jack.h"
 
+#include "lorvex/os/jack.hpp"
 #include "lorvex/plugin.hpp"
 
 #include <cstdio>
@@ -26,7 +27,7 @@ bool report(bool quiet_if_null)
     if (!c && quiet_if_null)
         return false;
     if (c)
-        std::fprintf(stderr, "lvx_jack: client %s\n", jack_get_client_name(c));
+        std::fprintf(stderr, "lvx_jack: client %s\n", lorvex::os::jack_name(c));
     else
         std::fprintf(stderr, "lvx_jack: null\n");
     return c != nullptr;
