@@ -62,77 +62,221 @@ inline bool in_class(std::string_view cls, unsigned char c)
     return false;
 }
 
-inline constexpr int bracket_invalid = -1;   // not a bracket expression: '[' is literal
+// What a bracket expression makes of one byte.
+enum class bracket_result {
+    in,         // the byte is in the set (after any '!' or '^'): matching goes on at `next`
+    out,        // it is not
+    literal,    // no ']' closes it: the '[' is an ordinary character
+    broken      // an unknown class or element: the whole pattern matches nothing
+};
 
-// A bracket expression at p (just after '['): answers the index just past
-// its ']' and whether `c` is in it; bracket_invalid when it never closes.
-inline int bracket(std::string_view p, std::size_t i, unsigned char c, bool &matched)
+inline bool known_class(std::string_view name)
 {
-    bool negate = false;
-    if (i < p.size() && (p[i] == '!' || p[i] == '^')) {
-        negate = true;
+    static constexpr const char *names[] = {"alnum", "alpha", "blank", "cntrl", "digit", "graph",
+        "lower", "print", "punct", "space", "upper", "xdigit"};
+    return std::any_of(std::begin(names), std::end(names), [&](const char *n) { return name == n; });
+}
+
+// The longest name a class may have.
+inline constexpr std::size_t class_name_max = 256;
+
+// The bracket expression whose first member (after any '!' or '^') is at
+// p[i], read as fnmatch() reads it in the "C" locale: members, ranges,
+// classes [:name:], equivalence classes [=c=] and collating elements [.c.]
+// of one byte, backslash escapes; ']' first is a member. Once the byte is
+// found in it, the rest is skipped to its ']' by a lighter reading (as
+// fnmatch() does), which may find a pattern broken that the first did not.
+inline bracket_result bracket(std::string_view p, std::size_t i, unsigned char fn, std::size_t &next)
+{
+    auto at = [&](std::size_t k) -> unsigned char {
+        return k < p.size() ? static_cast<unsigned char>(p[k]) : 0;
+    };
+    const bool negate = at(i) == '!' || at(i) == '^';
+    if (negate)
         i++;
-    }
-    bool hit = false, first = true;
+    unsigned char c = at(i++);
+    bool found = false;
     for (;;) {
-        if (i >= p.size())
-            return bracket_invalid;
-        unsigned char lo = static_cast<unsigned char>(p[i]);
-        if (lo == ']' && !first)
-            break;
-        first = false;
-        // [:class:], [=c=], [.c.]
-        if (lo == '[' && i + 1 < p.size() && (p[i + 1] == ':' || p[i + 1] == '=' || p[i + 1] == '.')) {
-            const char kind = p[i + 1];
-            const std::size_t close = p.find(std::string{kind, ']'}, i + 2);
-            if (close == std::string_view::npos)
-                return bracket_invalid;
-            const std::string_view inner = p.substr(i + 2, close - i - 2);
-            i = close + 2;
-            if (kind == ':') {
-                static constexpr const char *names[] = {"alnum", "alpha", "blank", "cntrl", "digit",
-                    "graph", "lower", "print", "punct", "space", "upper", "xdigit"};
-                if (std::none_of(std::begin(names), std::end(names),
-                        [&](const char *n) { return inner == n; }))
-                    return bracket_invalid;
-                hit = hit || in_class(inner, c);
-                continue;
+        unsigned char cold = 0;
+        bool member = false;   // c is an ordinary member (possibly a range's start)
+        if (c == '\\') {
+            if (at(i) == 0)
+                return bracket_result::broken;
+            c = at(i++);
+            member = true;
+        } else if (c == '[' && at(i) == ':') {
+            const std::size_t start = i;
+            std::string name;
+            bool ordinary = false;
+            for (;;) {
+                if (name.size() == class_name_max)
+                    return bracket_result::broken;
+                c = at(++i);
+                if (c == ':' && at(i + 1) == ']') {
+                    i += 2;
+                    break;
+                }
+                if (c < 'a' || c >= 'z') {
+                    // No class name: the '[' is a member like any other.
+                    i = start;
+                    c = '[';
+                    ordinary = true;
+                    break;
+                }
+                name += static_cast<char>(c);
             }
-            // A collating element of the "C" locale is one byte.
-            if (inner.size() != 1)
-                return bracket_invalid;
-            lo = static_cast<unsigned char>(inner[0]);
-            if (kind == '=') {
-                hit = hit || c == lo;
-                continue;
-            }
-        } else {
-            if (lo == '\\' && i + 1 < p.size())
-                lo = static_cast<unsigned char>(p[++i]);
-            i++;
-        }
-        // A range lo-hi, unless the '-' ends the expression.
-        if (i + 1 < p.size() && p[i] == '-' && p[i + 1] != ']') {
-            i++;
-            unsigned char hi = static_cast<unsigned char>(p[i]);
-            if (hi == '[' && i + 1 < p.size() && p[i + 1] == '.') {
-                const std::size_t close = p.find(".]", i + 2);
-                if (close == std::string_view::npos || close != i + 3)
-                    return bracket_invalid;
-                hi = static_cast<unsigned char>(p[i + 2]);
-                i = close + 2;
+            if (ordinary) {
+                member = true;
             } else {
-                if (hi == '\\' && i + 1 < p.size())
-                    hi = static_cast<unsigned char>(p[++i]);
-                i++;
+                if (!known_class(name))
+                    return bracket_result::broken;
+                if (in_class(name, fn)) {
+                    found = true;
+                    break;
+                }
+                // A class starts no range: a '-' after it is a member.
+                c = at(i++);
+                if (c == ']')
+                    break;
+                continue;
             }
-            hit = hit || (c >= lo && c <= hi);
+        } else if (c == '[' && at(i) == '=') {
+            const std::size_t start = i;
+            const unsigned char e = at(i + 1);
+            if (e == 0 || at(i + 2) != '=' || at(i + 3) != ']') {
+                i = start;
+                c = '[';
+                member = true;
+            } else {
+                i += 4;
+                if (fn == e) {
+                    found = true;
+                    break;
+                }
+                c = at(i++);
+                if (c == ']')
+                    break;
+                continue;
+            }
+        } else if (c == 0) {
+            return bracket_result::literal;
+        } else if (c == '[' && at(i) == '.') {
+            const std::size_t start = i;
+            std::size_t length = 0;
+            for (;;) {
+                c = at(++i);
+                if (c == '.' && at(i + 1) == ']') {
+                    i += 2;
+                    break;
+                }
+                if (c == 0)
+                    return bracket_result::broken;
+                length++;
+            }
+            if (length != 1)
+                return bracket_result::broken;
+            const bool is_range = at(i) == '-' && at(i + 1) != 0;
+            if (!is_range && fn == at(start + 1)) {
+                found = true;
+                break;
+            }
+            cold = at(start + 1);
+            c = at(i++);
         } else {
-            hit = hit || c == lo;
+            member = true;
+        }
+        if (member) {
+            const bool is_range = at(i) == '-' && at(i + 1) != 0 && at(i + 1) != ']';
+            if (!is_range && c == fn) {
+                found = true;
+                break;
+            }
+            cold = c;
+            c = at(i++);
+        }
+        if (c == '-' && at(i) != ']') {
+            unsigned char cend = at(i++);
+            const bool escaped = cend == '\\';
+            if (escaped)
+                cend = at(i++);
+            if (cend == 0)
+                return bracket_result::broken;
+            if (!escaped && cend == '[' && at(i) == '.') {
+                const std::size_t start = i;
+                std::size_t length = 0;
+                for (;;) {
+                    const unsigned char d = at(++i);
+                    if (d == '.' && at(i + 1) == ']') {
+                        i += 2;
+                        break;
+                    }
+                    if (d == 0)
+                        return bracket_result::broken;
+                    length++;
+                }
+                if (length != 1)
+                    return bracket_result::broken;
+                cend = at(start + 1);
+            }
+            if (cold <= fn && fn <= cend) {
+                found = true;
+                break;
+            }
+            c = at(i++);
+        }
+        if (c == ']')
+            break;
+    }
+    if (found) {
+        // Skip the rest of the expression.
+        for (;;) {
+            c = at(i++);
+            if (c == 0)
+                return bracket_result::broken;
+            if (c == '\\') {
+                if (at(i) == 0)
+                    return bracket_result::broken;
+                i++;
+            } else if (c == '[' && at(i) == ':') {
+                const std::size_t start = i;
+                std::size_t length = 0;
+                bool ordinary = false;
+                for (;;) {
+                    c = at(++i);
+                    if (++length == class_name_max)
+                        return bracket_result::broken;
+                    if (c == ':' && at(i + 1) == ']')
+                        break;
+                    if (c < 'a' || c >= 'z') {
+                        i = start;
+                        ordinary = true;
+                        break;
+                    }
+                }
+                if (ordinary)
+                    continue;
+                i += 2;
+            } else if (c == '[' && at(i) == '=') {
+                if (at(i + 1) == 0 || at(i + 2) != '=' || at(i + 3) != ']')
+                    return bracket_result::broken;
+                c = '=';
+                i += 4;
+            } else if (c == '[' && at(i) == '.') {
+                for (;;) {
+                    c = at(++i);
+                    if (c == 0)
+                        return bracket_result::broken;
+                    if (c == '.' && at(i + 1) == ']')
+                        break;
+                }
+                i += 2;
+            }
+            if (c == ']')
+                break;
         }
     }
-    matched = hit != negate;
-    return static_cast<int>(i + 1);
+    next = i;
+    return found != negate ? bracket_result::in : bracket_result::out;
 }
 
 inline bool match_from(std::string_view p, std::size_t pi, std::string_view s, std::size_t si)
@@ -161,16 +305,17 @@ inline bool match_from(std::string_view p, std::size_t pi, std::string_view s, s
                 return false;
             pi++;
         } else if (pc == '[') {
-            bool matched = false;
-            const int next = bracket(p, pi + 1, c, matched);
-            if (next == bracket_invalid) {
+            if (leading_dot)
+                return false;
+            std::size_t next = 0;
+            switch (bracket(p, pi + 1, c, next)) {
+            case bracket_result::in: pi = next; break;
+            case bracket_result::literal:
                 if (c != '[')
                     return false;
                 pi++;
-            } else {
-                if (leading_dot || !matched)
-                    return false;
-                pi = static_cast<std::size_t>(next);
+                break;
+            default: return false;
             }
         } else if (pc == '\\') {
             // A backslash at the very end matches nothing.
@@ -195,14 +340,15 @@ inline bool match(std::string_view pattern, std::string_view name)
     return detail::match_from(pattern, 0, name, 0);
 }
 
-// A pattern without wildcards as the name it stands for: escapes removed.
+// A pattern without wildcards as the name it stands for: escapes removed,
+// and a backslash at the very end with them.
 inline std::string unescape(std::string_view p)
 {
     std::string out;
     out.reserve(p.size());
     for (std::size_t i = 0; i < p.size(); i++) {
-        if (p[i] == '\\' && i + 1 < p.size())
-            i++;
+        if (p[i] == '\\' && ++i == p.size())
+            break;
         out += p[i];
     }
     return out;

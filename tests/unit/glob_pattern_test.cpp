@@ -64,8 +64,10 @@ TEST(GlobMatch, BracketExpressions)
     EXPECT_TRUE(match("[[=a=]]", "a"));
     EXPECT_TRUE(match("[[.-.]]", "-"));
     EXPECT_TRUE(match("[\\]]", "]"));                   // escaped inside
-    // An unknown class, or a '[' nothing closes, leaves '[' an ordinary character.
-    EXPECT_TRUE(match("[[:nope:]]", "[[:nope:]]"));
+    // An unknown class or element matches nothing at all; a '[' nothing
+    // closes is an ordinary character.
+    EXPECT_FALSE(match("[[:nope:]]", "[[:nope:]]"));
+    EXPECT_FALSE(match("*[[.ab.]]", "a"));
     EXPECT_TRUE(match("a[b", "a[b"));
     EXPECT_FALSE(match("a[b", "ab"));
 }
@@ -103,7 +105,7 @@ protected:
                ("lorvex-glob-" + std::to_string(std::random_device{}()) + "-" +
                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root);
-        for (const std::string &f : strings{"a.wav", "b.wav", "B.wav", "ab.wav", "a.txt", ".hidden",
+        for (const std::string &f : strings{"a.wav", "b.wav", "C.wav", "ab.wav", "a.txt", ".hidden",
                  ".wav", "c]", "x[1].wav", "sub/s.wav", "sub/.deep", "sub/inner/z.wav",
                  "other/o.wav", u8(u8"\u00e9t\u00e9.wav"), u8(u8"\u65e5\u672c/\u97f3.wav"),
                  u8(u8"Z\u00fc.wav")})
@@ -152,14 +154,16 @@ TEST_F(GlobTree, SamePathsInTheSameOrderOnEverySystem)
 {
     const std::string ete = u8(u8"\u00e9t\u00e9.wav"), zu = u8(u8"Z\u00fc.wav"),
                       nihon = u8(u8"\u65e5\u672c"), on = u8(u8"\u97f3.wav");
-    // Byte order: upper case before lower, UTF-8 after ASCII.
-    EXPECT_EQ(search("*.wav"), (strings{"B.wav", zu, "a.wav", "ab.wav", "b.wav", "x[1].wav", ete}));
-    EXPECT_EQ(search("*"), (strings{"B.wav", zu, "a.txt", "a.wav", "ab.wav", "b.wav", "c]", "empty",
+    // Byte order: upper case before lower, UTF-8 after ASCII. (No two names
+    // differ in case alone: Windows' file systems cannot hold both.)
+    EXPECT_EQ(search("*.wav"), (strings{"C.wav", zu, "a.wav", "ab.wav", "b.wav", "x[1].wav", ete}));
+    EXPECT_EQ(search("*"), (strings{"C.wav", zu, "a.txt", "a.wav", "ab.wav", "b.wav", "c]", "empty",
                                "other", "sub", "x[1].wav", ete, nihon}));
     EXPECT_EQ(search(".*"), (strings{".", "..", ".hidden", ".wav"}));
-    EXPECT_EQ(search("?.wav"), (strings{"B.wav", "a.wav", "b.wav"}));
+    EXPECT_EQ(search("?.wav"), (strings{"C.wav", "a.wav", "b.wav"}));
     EXPECT_EQ(search("[ab].*"), (strings{"a.txt", "a.wav", "b.wav"}));
-    EXPECT_EQ(search("[!ab]*.wav"), (strings{"B.wav", zu, "x[1].wav", ete}));
+    EXPECT_EQ(search("[[:upper:]]*"), (strings{"C.wav", zu}));
+    EXPECT_EQ(search("[!ab]*.wav"), (strings{"C.wav", zu, "x[1].wav", ete}));
     EXPECT_EQ(search("*/*.wav"), (strings{"other/o.wav", "sub/s.wav", nihon + "/" + on}));
     EXPECT_EQ(search("*/*/*"), (strings{"sub/inner/z.wav"}));
     EXPECT_EQ(search("sub/*"), (strings{"sub/inner", "sub/s.wav"}));
@@ -238,7 +242,8 @@ TEST_F(GlobTree, ExpandsLikeTheSystemsGlob)
     const char *atoms[] = {"a", "b", "B", ".", "*", "?", "[", "]", "!", "^", "-", "\\", "/", "~",
         "\xc3\xa9", "x", "sub", "wav", ".wav", "[a-c]", "[!a]", "[[:alpha:]]", "[]a]", "[\\]]",
         "..", "\\*", "[.a.]", "[=a=]", "[a-]", "[[:digit:]]", "link", "dangl", "inner", "//",
-        "~nobody-here"};
+        "~nobody-here", "[[:nope:]]", "[[.ab.]]", "[[:alpha", "[[=a", "[[.a.]-c]", "[a-[.c.]]",
+        "[:", ":]", "[=", "=]", "[.", ".]", ":", "=", "[[:alpha:]-", "[a-\\[.a.]", "\\/"};
     posix_files files;
     std::mt19937 rng(22);
     const std::string abs = prefix();
@@ -252,7 +257,7 @@ TEST_F(GlobTree, ExpandsLikeTheSystemsGlob)
         compared += !want.empty();
     }
     // Enough of them found something for the comparison to mean anything.
-    EXPECT_GT(compared, 4000);
+    EXPECT_GT(compared, 2000);
 
     fs::current_path(before);
     home ? setenv("HOME", saved.c_str(), 1) : unsetenv("HOME");

@@ -145,13 +145,13 @@ inline constexpr int search_nomatch = GLOB_NOMATCH;
 
 inline int search_paths(const char *pattern, path_list *list)
 {
-    return glob(pattern, GLOB_TILDE, nullptr, list);
+    return ::glob(pattern, GLOB_TILDE, nullptr, list);
 }
 
 // globfree() leaves the count behind; the list must read as empty.
 inline void free_paths(path_list *list)
 {
-    globfree(list);
+    ::globfree(list);
     *list = path_list{};
 }
 
