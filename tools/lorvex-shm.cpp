@@ -55,7 +55,7 @@ std::string error_text(int err)
     return text;
 }
 
-bool open_block(std::int32_t key, long size, bool create, block &b, std::string &err)
+bool open_block(std::int32_t key, long long size, bool create, block &b, std::string &err)
 {
     const std::int64_t bytes = lorvex::shm::block_bytes(size);
     if (bytes < 0) {

@@ -7,6 +7,9 @@
 //   lvxsys dir <canvas> <VAR>   moves patch pd-<canvas> to the directory named by
 //                               the environment variable VAR
 //   lvxsys send <recv> <VAR>    sends the text of VAR to <recv> as a symbol
+//   lvxsys setenv <NAME> <VAR>  sets NAME in Pd's environment to the text of VAR
+//                               (wine gives a Windows program no HOME of Linux's:
+//                               a scenario sets it from inside Pd)
 //
 // Words in a script are cut at Pd's 1000 characters; texts from the
 // environment are not, so overlong directories and patterns come from there.
@@ -85,6 +88,18 @@ void lvxsys_send(t_lvxsys *, t_symbol *receiver, t_symbol *var)
         pd_symbol(receiver->s_thing, gensym(text));
 }
 
+void lvxsys_setenv(t_lvxsys *, t_symbol *name, t_symbol *var)
+{
+    const char *text = env_or_complain(var);
+    if (!text)
+        return;
+#ifdef _WIN32
+    _putenv_s(name->s_name, text);
+#else
+    setenv(name->s_name, text, 1);
+#endif
+}
+
 } // namespace
 
 LORVEX_EXPORT void lvxsystem_setup(void)
@@ -93,6 +108,8 @@ LORVEX_EXPORT void lvxsystem_setup(void)
         CLASS_PD, A_NULL);
     class_addmethod(lvxsys_class, lorvex::method(lvxsys_locale), gensym("locale"), A_NULL);
     class_addmethod(lvxsys_class, lorvex::method(lvxsys_dir), gensym("dir"), A_SYMBOL,
+        A_SYMBOL, A_NULL);
+    class_addmethod(lvxsys_class, lorvex::method(lvxsys_setenv), gensym("setenv"), A_SYMBOL,
         A_SYMBOL, A_NULL);
     class_addmethod(lvxsys_class, lorvex::method(lvxsys_send), gensym("send"), A_SYMBOL,
         A_SYMBOL, A_NULL);
