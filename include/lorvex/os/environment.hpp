@@ -5,13 +5,12 @@
 // _wputenv_s() with an empty value removes the variable from both.
 #pragma once
 
+#include <cstdlib>
+
 #ifdef _WIN32
 #include "lorvex/os/windows.hpp"
 
-#include <cstdlib>
 #include <string>
-#else
-#include <cstdlib>
 #endif
 
 namespace lorvex::os {
