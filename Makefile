@@ -1,5 +1,5 @@
 # The front door: make, make test, make demo, make bench, make screenshots,
-# make install, make package, make deb, and the long runs: make fuzz, make soak.
+# make install, make package, make deb, make test-windows, and the long runs: make fuzz, make soak.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= 2
@@ -28,8 +28,9 @@ asan: deps
 
 # Every other architecture is built too (what users install, not run: that
 # is make test-<arch>), so that one that stops building fails the tests,
-# and its Debian package is made and checked among them.
-test: all asan cross-deliverables
+# and its Debian package is made and checked among them; so is the Windows
+# build (its plug-ins, linked; running them under wine is make test-windows).
+test: all asan cross-deliverables windows-plugins
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --timeout 600
 
 # Fuzzing, longer than make test does it: each libFuzzer target for
@@ -86,8 +87,10 @@ install: all
 
 # One archive per platform for Pd's package manager, in build/package/, each
 # checked by the package manager's own code.
-package: all cross-deliverables
-	PD_HOSTS=$(BUILD)/pd-hosts scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386
+package: all cross-deliverables cross-windows
+	@scripts/install-deps windows
+	PD_HOSTS=$(BUILD)/pd-hosts scripts/package $(BUILD)/package $(BUILD) build-armhf build-arm64 build-i386 \
+		build-windows
 
 # Debian packages, pd-lorvex_<version>-1_<arch>.deb for amd64 (Pd and Pd64),
 # arm64, armhf and i386, in build/deb/, each checked: lintian, its contents,
@@ -96,4 +99,21 @@ deb: all cross-deliverables
 	PD_HOSTS=$(BUILD)/pd-hosts scripts/deb $(BUILD)/deb $(BUILD) build-arm64 build-armhf build-i386
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-arm64 build-i386
+	rm -rf $(BUILD) $(ASAN_BUILD) build-armhf build-arm64 build-i386 build-windows
+
+# 64-bit Windows: Pd for Windows cross-built from Pd's own source
+# (build/pd-windows, kept), then lorvex with MinGW-w64 into build-windows/.
+# make test builds and links the plug-ins (no wine there); test-windows runs
+# the unit tests and every scenario in Pd for Windows under wine.
+.PHONY: cross-windows windows-plugins test-windows
+cross-windows: deps
+	@scripts/install-deps windows-build
+	JOBS=$(JOBS) scripts/cross-windows
+
+windows-plugins: deps
+	@scripts/install-deps windows-build
+	JOBS=$(JOBS) scripts/cross-windows plugins
+
+test-windows: all cross-windows
+	@scripts/install-deps windows
+	JOBS=$(JOBS) BUILD=$(abspath $(BUILD)) scripts/test-windows

@@ -2,6 +2,18 @@
 
 find_path(PD_INCLUDE_DIR m_pd.h PATH_SUFFIXES pd REQUIRED)
 
+# Windows: a plug-in is a DLL that Pd for Windows loads as <name>.dll (every
+# release from 0.53 on tries it; 0.53 first tries <name>.m_amd64, 0.54 and
+# later <name>.windows-amd64-32.dll, neither of which any of the others
+# know). Pd's functions come from pd.dll through its import library pd.lib,
+# made with pd.dll by scripts/pd-windows.
+if(WIN32)
+  set(LORVEX_MODULE_SUFFIX ".dll")
+  find_file(PD_IMPORT_LIBRARY pd.lib PATH_SUFFIXES bin REQUIRED)
+else()
+  set(LORVEX_MODULE_SUFFIX ".pd_linux")
+endif()
+
 set(LORVEX_OUTPUT_DIR ${CMAKE_BINARY_DIR}/lorvex)
 set(LORVEX_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
 set(LORVEX_INCLUDE_DIR ${CMAKE_CURRENT_LIST_DIR}/../include)
@@ -72,14 +84,16 @@ endfunction()
 # loaded anyway, but ldd, dpkg-shlibdeps and lintian read the dependencies
 # from the file.
 function(lorvex_link_libc target)
-  target_link_libraries(${target} PRIVATE -Wl,--push-state,--no-as-needed,-lc,--pop-state)
+  if(NOT WIN32)
+    target_link_libraries(${target} PRIVATE -Wl,--push-state,--no-as-needed,-lc,--pop-state)
+  endif()
 endfunction()
 
 # lorvex_pd_module(<target> <name> <dir> <flavour> <sources...>): a module Pd
-# loads, <dir>/<name>.pd_linux for single precision (flavour 32) and for
-# multi-instance Pd (flavour multi; its objects, in <target>_objects, also go
-# into the library for programs that compile plug-ins in), or
-# <dir>/<name>.linux-<arch>-64.so for Pd64 (flavour 64).
+# loads, <dir>/<name>.pd_linux (<name>.dll on Windows) for single precision
+# (flavour 32) and for multi-instance Pd (flavour multi; its objects, in
+# <target>_objects, also go into the library for programs that compile
+# plug-ins in), or <dir>/<name>.linux-<arch>-64.so for Pd64 (flavour 64).
 function(lorvex_pd_module target name dir flavour)
   if(flavour STREQUAL "multi")
     add_library(${target}_objects OBJECT ${ARGN})
@@ -101,7 +115,10 @@ function(lorvex_pd_module target name dir flavour)
   else()
     add_library(${target} MODULE ${ARGN})
     target_link_libraries(${target} PRIVATE lorvex_options)
-    set(suffix ".pd_linux")
+    set(suffix ${LORVEX_MODULE_SUFFIX})
+  endif()
+  if(WIN32)
+    target_link_libraries(${target} PRIVATE ${PD_IMPORT_LIBRARY})
   endif()
   lorvex_hide(${target})
   lorvex_link_libc(${target})
@@ -131,10 +148,11 @@ function(lorvex_flavour_target out base flavour)
 endfunction()
 
 # lorvex_plugin(<class> <source> [LIBS <libs...>] [HELP <patch>])
-# Builds <class>.pd_linux into build/lorvex/ with its help patch <class>-help.pd
-# beside it, <class>.linux-<arch>-64.so for Pd64 (target name with "_64"), and
-# <class>.pd_linux for multi-instance Pd into build/lorvex-multi/ (target name
-# with "_multi"; LIBS there get "_multi" too where such a target exists).
+# Builds <class>.pd_linux (.dll on Windows) into build/lorvex/ with its help
+# patch <class>-help.pd beside it, <class>.linux-<arch>-64.so for Pd64 (target
+# name with "_64"), and <class>.pd_linux for multi-instance Pd into
+# build/lorvex-multi/ (target name with "_multi"; LIBS there get "_multi" too
+# where such a target exists).
 function(lorvex_plugin class source)
   cmake_parse_arguments(P "" "HELP" "LIBS" ${ARGN})
   string(MAKE_C_IDENTIFIER "lorvex_${class}" base)

@@ -3,6 +3,7 @@
 // never activated, no ports, no callbacks, never closed.
 #include "lorvex_jack.h"
 
+#include "lorvex/os/jack.hpp"
 #include "lorvex/plugin.hpp"
 
 #include <mutex>
@@ -15,14 +16,20 @@ static std::mutex jc_lock;
 
 // A null result is not remembered: the next call tries again. Errors have no
 // object to point at: pd_error without one is the host's public error(),
-// printed by the instance that asked.
+// printed by the instance that asked. Where JACK is not installed at all
+// (Windows), that is what the console says.
 LORVEX_EXPORT jack_client_t *lorvex_get_jack_client(void)
 {
     std::lock_guard lock(jc_lock);
     if (jc)
         return jc;
+    char why[300];
+    if (!lorvex::os::jack_available(why, sizeof why)) {
+        pd_error(nullptr, "lorvex: JACK is not installed (%s)", why);
+        return nullptr;
+    }
     jack_status_t status;
-    jc = jack_client_open("lorvex-pd", JackNullOption, &status);
+    jc = lorvex::os::jack_open_client("lorvex-pd", JackNullOption, &status);
     if (status & JackServerFailed) {
         pd_error(nullptr, "lorvex: unable to connect to JACK server");
         jc = nullptr;

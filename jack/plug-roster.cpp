@@ -2,9 +2,9 @@
 // the left outlet and input ports on the right, as (client, port) lists.
 #include "lorvex_jack.h"
 
+#include "lorvex/os/jack.hpp"
 #include "lorvex/plugin.hpp"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -47,7 +47,7 @@ static void plug_roster_copy(char *dst, const char *src, std::size_t len, std::s
 static void plug_roster_query(t_plug_roster *x, const char *pattern, unsigned long flags,
     t_outlet *out)
 {
-    const char **ports = jack_get_ports(plug_roster_client(), pattern, nullptr, flags);
+    const char **ports = lorvex::os::jack_ports(plug_roster_client(), pattern, nullptr, flags);
     for (const char **p = ports; p && *p; p++) {
         const char *colon = std::strchr(*p, ':');
         if (!colon)
@@ -59,7 +59,7 @@ static void plug_roster_query(t_plug_roster *x, const char *pattern, unsigned lo
         SETSYMBOL(&list[1], gensym(colon + 1));
         outlet_list(out, &s_list, 2, list);
     }
-    std::free(ports);
+    lorvex::os::jack_free_ports(ports);
 }
 
 // Keywords choose port kinds; the first other word is the name pattern.

@@ -11,26 +11,21 @@
 // The same clock tells the patch of a connection lost in the perform routine:
 // sent from inside a DSP block, the 0 could make the patch stop DSP or change
 // the graph, freeing the signal chain Pd is still running.
+#include "lorvex/os/socket.hpp"
 #include "lorvex/plugin.hpp"
 #include "lorvex/stream_frame.hpp"
 #include "lorvex/trunc.hpp"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <new>
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <pthread.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace stream = lorvex::stream;
+namespace os = lorvex::os;
 using stream::t_tag;
 
 namespace {
@@ -56,18 +51,18 @@ struct strimo_attempt {
     int port;
     int protocol;
     strimo_stage stage;
-    int err;              // errno where the attempt stopped
+    int err;              // the system's error where the attempt stopped
     bool nodelay_failed;
     bool priority_failed;
-    int fd;               // the connected socket, -1 otherwise
+    os::socket_t fd;      // the connected socket, os::no_socket otherwise
 };
 
 // Gives up one reference; the last one closes a socket nobody took and frees.
 void strimo_attempt_release(strimo_attempt *a)
 {
     if (a->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        if (a->fd >= 0)
-            close(a->fd);
+        if (a->fd != os::no_socket)
+            os::close_socket(a->fd);
         delete a;
     }
 }
@@ -79,7 +74,7 @@ struct t_strimo_tilde {
     t_outlet *x_outconnect;
     t_outlet *x_outinfo;
     t_clock *x_clock;
-    int x_fd;
+    os::socket_t x_fd;
     int x_protocol;
     t_tag x_tag;
     t_symbol *x_hostname;
@@ -112,10 +107,12 @@ static t_symbol *strimo_tilde_hostname(t_symbol *host)
     return *host->s_name ? host : gensym("localhost");
 }
 
-// errno is read by the caller at once after the failing call.
+// The error is read by the caller at once after the failing call.
 static void strimo_tilde_sockerror(const char *label, int err)
 {
-    post("strimo~: %s: %s (%d)", label, strerror(err), err);
+    char text[256];
+    os::socket_error_text(err, text, sizeof text);
+    post("strimo~: %s: %s (%d)", label, text, err);
 }
 
 // ---- the connection thread -------------------------------------------------
@@ -123,10 +120,10 @@ static void strimo_tilde_sockerror(const char *label, int err)
 static void *strimo_tilde_child_connect(void *arg)
 {
     auto *a = static_cast<strimo_attempt *>(arg);
-    int fd = socket(AF_INET, a->protocol, 0);
-    if (fd < 0) {
+    os::socket_t fd = os::open_socket(a->protocol);
+    if (fd == os::no_socket) {
         a->stage = STAGE_SOCKET;
-        a->err = errno;
+        a->err = os::socket_error();
         strimo_attempt_release(a);
         return nullptr;
     }
@@ -137,7 +134,7 @@ static void *strimo_tilde_child_connect(void *arg)
     addrinfo *found = nullptr;
     if (!a->hostname[0] || getaddrinfo(a->hostname, nullptr, &hints, &found) != 0 || !found) {
         a->stage = STAGE_LOOKUP;
-        close(fd);
+        os::close_socket(fd);
         strimo_attempt_release(a);
         return nullptr;
     }
@@ -146,17 +143,15 @@ static void *strimo_tilde_child_connect(void *arg)
     freeaddrinfo(found);
     peer.sin_port = htons(static_cast<std::uint16_t>(a->port));
 
-    const int one = 1, priority = 6;
-    if (a->protocol == SOCK_STREAM &&
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) < 0)
+    if (a->protocol == SOCK_STREAM && !os::set_nodelay(fd))
         a->nodelay_failed = true;
-    if (setsockopt(fd, SOL_SOCKET, SO_PRIORITY, &priority, sizeof priority) < 0)
+    if (!os::set_priority(fd, 6))
         a->priority_failed = true;
 
-    if (connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer) < 0) {
+    if (!os::connect_to(fd, peer)) {
         a->stage = STAGE_CONNECT;
-        a->err = errno;
-        close(fd);
+        a->err = os::socket_error();
+        os::close_socket(fd);
     } else {
         a->stage = STAGE_CONNECTED;
         a->fd = fd;
@@ -174,7 +169,7 @@ static void strimo_tilde_notify(t_strimo_tilde *x)
 {
     pthread_mutex_lock(&x->x_mutex);
     // One announcement per call: the patch may delete the object in answer to it.
-    if (x->x_fd == -1 && x->x_connectstate) {
+    if (x->x_fd == os::no_socket && x->x_connectstate) {
         x->x_connectstate = 0;
         if (x->x_attempt)
             clock_delay(x->x_clock, strimo_poll_ms);
@@ -208,7 +203,7 @@ static void strimo_tilde_notify(t_strimo_tilde *x)
             } else {
                 post("strimo~: connected host %s on port %d", host, a->port);
                 x->x_fd = a->fd;
-                a->fd = -1;
+                a->fd = os::no_socket;
                 x->x_connectstate = 1;
                 connected = true;
             }
@@ -229,7 +224,7 @@ static void strimo_tilde_connect(t_strimo_tilde *x, t_symbol *host, t_floatarg p
         post("strimo~: already trying to connect");
         return;
     }
-    if (x->x_fd != -1) {
+    if (x->x_fd != os::no_socket) {
         pthread_mutex_unlock(&x->x_mutex);
         post("strimo~: already connected");
         return;
@@ -256,13 +251,13 @@ static void strimo_tilde_connect(t_strimo_tilde *x, t_symbol *host, t_floatarg p
         std::strcpy(a->hostname, a->host->s_name);
     a->port = x->x_portno;
     a->protocol = x->x_protocol;
-    a->fd = -1;
+    a->fd = os::no_socket;
     int err = pthread_create(&x->x_childthread, nullptr, strimo_tilde_child_connect, a);
     if (err != 0) {
         x->x_childthread = 0;
         pthread_mutex_unlock(&x->x_mutex);
         delete a;
-        strimo_tilde_sockerror("starting the connection thread", err);
+        post("strimo~: starting the connection thread: %s (%d)", std::strerror(err), err);
         return;
     }
     // Nothing ever waits for the thread: it frees what it holds when it ends.
@@ -277,9 +272,9 @@ static void strimo_tilde_disconnect(t_strimo_tilde *x)
 {
     pthread_mutex_lock(&x->x_mutex);
     const bool was_connected = x->x_connectstate != 0;
-    if (x->x_fd != -1) {
-        close(x->x_fd);
-        x->x_fd = -1;
+    if (x->x_fd != os::no_socket) {
+        os::close_socket(x->x_fd);
+        x->x_fd = os::no_socket;
     }
     x->x_connectstate = 0;
     pthread_mutex_unlock(&x->x_mutex);
@@ -374,7 +369,7 @@ static void strimo_tilde_info(t_strimo_tilde *x)
 // ---- signal processing -----------------------------------------------------
 
 // Sends the frame in x_cbuf. On failure answers false with the label for the
-// report and the errno of the failed send.
+// report and the error of the failed send.
 static bool strimo_tilde_sendframe(t_strimo_tilde *x, std::int32_t length, const char **label,
     int *err)
 {
@@ -382,18 +377,18 @@ static bool strimo_tilde_sendframe(t_strimo_tilde *x, std::int32_t length, const
     x->x_tag.framesize = length;
     const auto tag = stream::encode_tag(x->x_tag.format, x->x_tag.count, x->x_tag.channels,
         x->x_tag.framesize);
-    if (send(x->x_fd, tag.data(), tag.size(), MSG_NOSIGNAL) < 0) {
-        *err = errno;
+    if (os::send_bytes(x->x_fd, tag.data(), tag.size()) < 0) {
+        *err = os::socket_error();
         *label = "send tag";
         return false;
     }
     *label = "send data";
     if (x->x_protocol == SOCK_STREAM) {
         for (std::int32_t sent = 0; sent < length;) {
-            ssize_t r = send(x->x_fd, x->x_cbuf + sent, static_cast<size_t>(length - sent),
-                MSG_NOSIGNAL);
+            const long r = os::send_bytes(x->x_fd, x->x_cbuf + sent,
+                static_cast<std::size_t>(length - sent));
             if (r <= 0) {
-                *err = errno;
+                *err = os::socket_error();
                 return false;
             }
             sent += static_cast<std::int32_t>(r);
@@ -401,8 +396,8 @@ static bool strimo_tilde_sendframe(t_strimo_tilde *x, std::int32_t length, const
     } else if (length > 0) {
         // A short count is not a failure, and an empty data part is not sent:
         // the header alone is the frame.
-        if (send(x->x_fd, x->x_cbuf, static_cast<size_t>(length), MSG_NOSIGNAL) <= 0) {
-            *err = errno;
+        if (os::send_bytes(x->x_fd, x->x_cbuf, static_cast<std::size_t>(length)) <= 0) {
+            *err = os::socket_error();
             return false;
         }
     }
@@ -436,13 +431,13 @@ static t_int *strimo_tilde_perform(t_int *w)
     }
     x->x_blockindex = 0;
     x->x_framecount = stream::next_count(x->x_framecount);
-    if (x->x_fd != -1) {
+    if (x->x_fd != os::no_socket) {
         const char *label = nullptr;
         int err = 0;
         if (!strimo_tilde_sendframe(x, length, &label, &err)) {
             // Closed here; the patch hears of it from the clock, between blocks.
-            close(x->x_fd);
-            x->x_fd = -1;
+            os::close_socket(x->x_fd);
+            x->x_fd = os::no_socket;
             clock_delay(x->x_clock, 0);
             pthread_mutex_unlock(&x->x_mutex);
             strimo_tilde_sockerror(label, err);
@@ -510,7 +505,7 @@ static void *strimo_tilde_new(t_floatarg channels, t_floatarg protocol)
     x->x_outinfo = outlet_new(&x->x_obj, &s_list);
     x->x_clock = clock_new(x, lorvex::method(strimo_tilde_notify));
     // What the destructor needs comes first, so that a failure below can free the object.
-    x->x_fd = -1;
+    x->x_fd = os::no_socket;
     pthread_mutex_init(&x->x_mutex, nullptr);
     x->x_cbufsize = x->x_ninlets * stream::frame_samples * 4;
     x->x_dspvec = static_cast<t_int *>(getbytes(static_cast<size_t>(x->x_ninlets + 3) * sizeof(t_int)));
@@ -535,7 +530,7 @@ static void *strimo_tilde_new(t_floatarg channels, t_floatarg protocol)
     x->x_blocksperframe = stream::frame_samples / 64;
     x->x_blockindex = 0;
     // A peer that goes away must fail a send, not end Pd.
-    signal(SIGPIPE, SIG_IGN);
+    os::ignore_broken_pipe();
     return x;
 }
 
@@ -560,5 +555,7 @@ LORVEX_EXPORT void strimo_tilde_setup(void)
     class_addmethod(strimo_tilde_class, method(strimo_tilde_host), gensym("host"), A_DEFSYM,
         A_NULL);
     class_sethelpsymbol(strimo_tilde_class, gensym("strimo~"));
+    if (!os::start_sockets())
+        pd_error(nullptr, "strimo~: the system's sockets cannot be started");
     post("strimo~ v%s: audio stream sender over TCP or UDP", "1.0alpha11");
 }

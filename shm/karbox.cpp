@@ -1,6 +1,7 @@
-// karbox: a block of 32-bit floats in a System V shared memory segment, found
-// by a positive integer key, so that objects in this Pd, in another Pd or in
-// any other program that knows the key work on the same data. The block
+// karbox: a block of 32-bit floats in shared memory (a System V segment on
+// Linux, a named file mapping on Windows), found by a positive integer key,
+// so that objects in this Pd, in another Pd or in any other program that
+// knows the key work on the same data. The block
 // stays 32-bit in double-precision Pd (Pd64) too, as other programs read it:
 // Pd's values are rounded to the nearest float on the way in and widened on
 // the way out.
@@ -8,13 +9,10 @@
 // Errors that belong to no object go through pd_error(nullptr, ...): Pd's
 // headers no longer declare error(), and this prints the same console line.
 #include "lorvex/array_frame.hpp"
+#include "lorvex/os/shared_block.hpp"
 #include "lorvex/shm_block.hpp"
 
-#include <sys/ipc.h>
-#include <sys/shm.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -195,17 +193,20 @@ static void karbox_read(t_karbox *x, t_floatarg index)
 // it is removed later if nobody else uses it).
 static bool karbox_attach(t_karbox *x, int k, std::int64_t bytes)
 {
-    void *at = shmat(x->x_shmid, nullptr, 0);
-    if (at == reinterpret_cast<void *>(-1)) {
+    int err = 0;
+    void *at = lorvex::os::attach_block(x->x_shmid, err);
+    if (!at) {
+        char why[256];
+        lorvex::os::block_error_text(err, why, sizeof why);
         pd_error(x, "karbox: could not attach shared memory Id : %d, size %d (%s)", k,
-            x->x_size, std::strerror(errno));
+            x->x_size, why);
         x->x_size = 0;
         return false;
     }
-    shmid_ds ds{};
-    if (shmctl(x->x_shmid, IPC_STAT, &ds) != 0 || ds.shm_segsz < static_cast<std::size_t>(bytes)) {
+    const std::int64_t holds = lorvex::os::block_size(x->x_shmid, at, err);
+    if (holds < 0 || holds < bytes) {
         pd_error(nullptr, "could not allocate karbox memory Id : %d, size %d", k, x->x_size);
-        shmdt(at);
+        lorvex::os::detach_block(at);
         x->x_size = 0;
         return false;
     }
@@ -222,20 +223,23 @@ static void karbox_allocate(t_karbox *x, t_floatarg id, t_floatarg size)
     }
     x->x_size = lorvex::trunc(size);
     if (x->x_data) {
-        shmdt(x->x_data);
+        lorvex::os::detach_block(x->x_data);
         x->x_data = nullptr;
     }
-    // Removed even while others are attached: they keep their memory, and
-    // the key is free at once for the new segment.
-    if (x->x_shmid != -1) {
-        shmctl(x->x_shmid, IPC_RMID, nullptr);
-        x->x_shmid = -1;
+    // Linux removes the old segment even while others are attached (they
+    // keep their memory, and the key is free at once for the new one);
+    // Windows can only let go of it, so a block others still hold is joined
+    // again below, contents and all.
+    if (x->x_shmid != lorvex::os::no_block) {
+        lorvex::os::remove_block(x->x_shmid);
+        x->x_shmid = lorvex::os::no_block;
     }
     // A negative size, or one whose bytes overflow an int, is never asked for.
     const std::int64_t bytes = lorvex::shm::block_bytes(x->x_size);
+    int err = 0;
     if (bytes >= 0)
-        x->x_shmid = shmget(k, static_cast<std::size_t>(bytes), IPC_CREAT | lorvex::shm::mode);
-    if (x->x_shmid == -1) {
+        x->x_shmid = lorvex::os::get_block(k, bytes, true, err);
+    if (x->x_shmid == lorvex::os::no_block) {
         pd_error(nullptr, "could not allocate karbox memory Id : %d, size %d", k, x->x_size);
         x->x_size = 0;
         outlet_float(x->x_outlet, -1);
@@ -246,24 +250,21 @@ static void karbox_allocate(t_karbox *x, t_floatarg id, t_floatarg size)
 }
 
 // Detaches, and removes the segment if nobody is attached any more: the last
-// user of a segment removes it.
+// user of a segment removes it (on Windows, letting go does that).
 static void karbox_leave(t_karbox *x)
 {
     if (x->x_data) {
-        if (shmdt(x->x_data) != 0)
-            pd_error(nullptr, "shmdt failed at %lx",
-                static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(x->x_data)));
+        if (!lorvex::os::detach_block(x->x_data))
+            pd_error(nullptr, "shmdt failed at %llx",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(x->x_data)));
         x->x_data = nullptr;
         x->x_size = 0;
     }
-    if (x->x_shmid == -1)
+    if (x->x_shmid == lorvex::os::no_block)
         return;
-    shmid_ds ds{};
     const int id = x->x_shmid;
-    x->x_shmid = -1;
-    if (shmctl(id, IPC_STAT, &ds) != 0 || ds.shm_nattch != 0)
-        return;
-    if (shmctl(id, IPC_RMID, nullptr) != 0)
+    x->x_shmid = lorvex::os::no_block;
+    if (!lorvex::os::leave_block(id))
         pd_error(nullptr, "shmctl remove failed for %d", id);
 }
 
@@ -278,7 +279,7 @@ static void karbox_leave_all()
 static void *karbox_new(t_floatarg id, t_floatarg size)
 {
     auto *x = lorvex::new_record<t_karbox>(karbox_class);
-    x->x_shmid = -1;
+    x->x_shmid = lorvex::os::no_block;
     x->x_data = nullptr;
     outlet_new(&x->x_obj, nullptr);
     x->x_outlet = outlet_new(&x->x_obj, nullptr);

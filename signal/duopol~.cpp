@@ -22,7 +22,7 @@ struct t_duopol_tilde {
 // Exported like the setup function (a braced linkage block, so that this is
 // the definition and not a declaration).
 extern "C" {
-__attribute__((visibility("default"))) t_class *duopol_tilde_class;
+LORVEX_VISIBLE t_class *duopol_tilde_class;
 }
 
 // "set" and "clear" alike: missing or non-numeric arguments count as 0, so a

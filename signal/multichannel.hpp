@@ -4,18 +4,16 @@
 // at DSP time and must make its outputs itself with signal_setmultiout().
 //
 // The plug-ins are built against older headers and must still load on a Pd
-// without any of this: the function is bound weakly, and a class asks for
-// multichannel signals only where the running Pd offers them. The others are
-// refused by Pd with "can't take multichannel inputs", as its own are.
+// without any of this: the function is found in the running Pd
+// (lorvex/host.hpp), and a class asks for multichannel signals only where
+// that Pd offers them. The others are refused by Pd with "can't take
+// multichannel inputs", as its own are.
 #pragma once
 
+#include "lorvex/host.hpp"
 #include "lorvex/plugin.hpp"
 
 #include <cstddef>
-
-extern "C" {
-void signal_setmultiout(t_signal **sig, int nchans) __attribute__((weak));
-}
 
 namespace lorvex {
 
@@ -38,7 +36,14 @@ inline bool host_multichannel()
 {
     int major = 0, minor = 0, bugfix = 0;
     sys_getversion(&major, &minor, &bugfix);
-    return signal_setmultiout && (major > 0 || minor >= 54);
+    return host::get().signal_setmultiout && (major > 0 || minor >= 54);
+}
+
+// Makes the outputs of a multichannel signal object (only where
+// host_multichannel() said yes).
+inline void set_multiout(t_signal **sig, int nchans)
+{
+    host::get().signal_setmultiout(sig, nchans);
 }
 
 // The channel count of a signal, on a Pd that carries several.

@@ -72,7 +72,7 @@ static void peekcub_tilde_dsp(t_peekcub_tilde *x, t_signal **sp)
     int nchans = 1;
     if (peekcub_tilde_multichannel) {
         nchans = lorvex::channels(sp[0]);
-        signal_setmultiout(&sp[1], nchans);
+        lorvex::set_multiout(&sp[1], nchans);
     }
     dsp_add(peekcub_tilde_perform::routine(), 4, x, sp[0]->s_vec, sp[1]->s_vec,
         static_cast<t_int>(sp[0]->s_n) * nchans);

@@ -7,8 +7,10 @@
 // Only the default is ours, and it is set through Pd's public functions: the
 // box's inlet of the new object, its index among the box's signal inlets, and
 // that inlet's scalar. No record of Pd's is read or written through a layout
-// of our own. The names Pd exports without declaring them are bound weakly: a
-// Pd that lacks one of them loads this plug-in and refuses the box, saying why.
+// of our own. The names Pd exports without declaring them are found in the
+// running Pd (lorvex/host.hpp): a Pd that lacks one of them loads this
+// plug-in and refuses the box, saying why.
+#include "lorvex/host.hpp"
 #include "lorvex/plugin.hpp"
 
 #include <g_canvas.h>
@@ -16,21 +18,15 @@ extern "C" {
 #include <m_imp.h>
 }
 
-// Exported by Pd without a public declaration: the signal-inlet class, the
-// box inlet of one of its objects, and an inlet's index among its owner's
-// signal inlets.
-extern "C" {
-extern t_class *vinlet_class __attribute__((weak));
-t_inlet *vinlet_getit(t_pd *x) __attribute__((weak));
-int inlet_getsignalindex(t_inlet *x) __attribute__((weak));
-}
-
-// Pd's signal-inlet class, or null where Pd does not offer all we need.
+// Pd's signal-inlet class, or null where Pd does not offer all we need: the
+// class, the box inlet of one of its objects, and an inlet's index among its
+// owner's signal inlets.
 static t_class *sigdoor_host_class()
 {
-    if (!&vinlet_class || !vinlet_class || !vinlet_getit || !inlet_getsignalindex)
+    const lorvex::host::names &pd = lorvex::host::get();
+    if (!pd.vinlet_class || !*pd.vinlet_class || !pd.vinlet_getit || !pd.inlet_getsignalindex)
         return nullptr;
-    return vinlet_class;
+    return *pd.vinlet_class;
 }
 
 // Undoes a creation that did not give what we asked for.
@@ -64,9 +60,10 @@ static void *sigdoor_newsig(t_floatarg f)
 
     // The inlet belongs to the box of the canvas that is being built, which
     // reads this scalar while nothing is connected to the inlet.
-    t_inlet *boxinlet = vinlet_getit(made);
+    const lorvex::host::names &pd = lorvex::host::get();
+    t_inlet *boxinlet = pd.vinlet_getit(made);
     t_float *scalar = boxinlet
-        ? obj_findsignalscalar(&canvas->gl_obj, inlet_getsignalindex(boxinlet))
+        ? obj_findsignalscalar(&canvas->gl_obj, pd.inlet_getsignalindex(boxinlet))
         : nullptr;
     if (!scalar)
         return sigdoor_refuse(made, "the patch's box has no signal inlet for it");

@@ -1,5 +1,6 @@
 // pathsift: the paths matching a wildcard pattern, relative to the patch's
 // directory, one per bang.
+#include "lorvex/os/file_search.hpp"
 #include "lorvex/plugin.hpp"
 #include "lorvex/symbol_inlet.hpp"
 #include "lorvex/trunc.hpp"
@@ -7,14 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <glob.h>
 
 struct t_pathsift {
     t_object x_obj;
     t_canvas *x_canvas;
     t_symbol *x_pattern;
     t_symbol *x_last_pattern;
-    glob_t x_glob;
+    lorvex::os::path_list x_glob;
     std::uint32_t x_position;
     t_outlet *x_name_outlet;
     t_outlet *x_info_outlet;
@@ -40,7 +40,7 @@ static t_class *pathsift_class;
 // selectors up where it sends them, so that it speaks the symbols of its own
 // instance in a program running several.
 extern "C" {
-__attribute__((visibility("default"))) t_symbol *ps_rewind, *ps_info, *ps_matches,
+LORVEX_VISIBLE t_symbol *ps_rewind, *ps_info, *ps_matches,
     *ps_pattern, *ps_position;
 }
 
@@ -98,9 +98,7 @@ static void pathsift_info(t_pathsift *x)
 
 static void pathsift_release(t_pathsift *x)
 {
-    globfree(&x->x_glob);
-    // globfree leaves the count behind; the list must read as empty.
-    x->x_glob = glob_t{};
+    lorvex::os::free_paths(&x->x_glob);
 }
 
 // The pattern made absolute against the patch's directory. "./" is dropped;
@@ -135,17 +133,17 @@ static void pathsift_rewind(t_pathsift *x)
             std::strlen(pattern) > 200 ? "..." : "");
         return;
     }
-    int result = glob(path, GLOB_TILDE, nullptr, &x->x_glob);
+    int result = lorvex::os::search_paths(path, &x->x_glob);
     if (result != 0)
         pathsift_release(x);
     switch (result) {
-    case GLOB_NOSPACE:
+    case lorvex::os::search_nospace:
         pd_error(x, "[pathsift] out of memory for \"%s\"", path);
         break;
-    case GLOB_ABORTED:
+    case lorvex::os::search_aborted:
         pd_error(x, "[pathsift] aborted \"%s\"", path);
         break;
-    case GLOB_NOMATCH:
+    case lorvex::os::search_nomatch:
         PATHSIFT_VERBOSE("[pathsift] nothing found for \"%s\"", path);
         break;
     default:
@@ -230,7 +228,7 @@ static void *pathsift_new(t_symbol *s)
 
 static void pathsift_free(t_pathsift *x)
 {
-    globfree(&x->x_glob);
+    lorvex::os::free_paths(&x->x_glob);
 }
 
 LORVEX_EXPORT void pathsift_setup(void)

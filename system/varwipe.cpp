@@ -1,8 +1,7 @@
 // varwipe: removes a variable from Pd's environment on bang.
+#include "lorvex/os/environment.hpp"
 #include "lorvex/plugin.hpp"
 #include "lorvex/symbol_inlet.hpp"
-
-#include <cstdlib>
 
 struct t_varwipe {
     t_object x_obj;
@@ -17,7 +16,7 @@ static t_class *varwipe_class;
 static void varwipe_bang(t_varwipe *x)
 {
     if (x->x_variable_name != &s_)
-        unsetenv(x->x_variable_name->s_name);
+        lorvex::os::unset_variable(x->x_variable_name->s_name);
 }
 
 static void *varwipe_new(t_symbol *s)

@@ -13,7 +13,9 @@
 // so that a flood of idle connections cannot lock real senders out.
 #include "recv_stream.hpp"
 
-#include <arpa/inet.h>
+#include "lorvex/os/process.hpp"
+#include "lorvex/os/socket.hpp"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -21,28 +23,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <getopt.h>
 #include <map>
 #include <memory>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sndfile.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace stream = lorvex::stream;
 namespace incoming = lorvex::incoming;
+namespace os = lorvex::os;
 using clock_type = std::chrono::steady_clock;
 
 namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
-
-void on_signal(int) { stop_requested = 1; }
 
 struct options {
     int port = 8000;
@@ -256,7 +251,7 @@ struct counters {
 
 // One sender: a TCP connection, or the datagrams from one UDP source.
 struct sender {
-    int fd = -1;                    // TCP only
+    os::socket_t fd = os::no_socket;  // TCP only
     long number = 0;                // the how-manieth sender since the start
     std::string where;              // "address:port"
     incoming::frame_reader reader;      // TCP: the byte stream
@@ -288,7 +283,7 @@ public:
     // A new sender. At the cap, the sender silent longest among those that
     // have never sent a whole frame is closed to make room; nullptr (the
     // newcomer refused) only when every sender has sent one.
-    sender *add(int fd, const sockaddr_in &from)
+    sender *add(os::socket_t fd, const sockaddr_in &from)
     {
         const std::string where = address_of(from);
         if (static_cast<long>(senders_.size()) >= opt_.max_senders) {
@@ -327,8 +322,8 @@ public:
     void remove(sender *s, const char *ended)
     {
         // Closed first: whoever reads the lines finds the descriptor gone.
-        if (s->fd >= 0)
-            close(s->fd);
+        if (s->fd != os::no_socket)
+            os::close_socket(s->fd);
         s->own_file.reset();
         line(*s, format("%s after %ld frames", ended, s->c.frames));
         line(*s, format("sender totals: frames %ld gaps %ld missing %ld restarts %ld bad %ld", s->c.frames,
@@ -475,14 +470,20 @@ private:
     bool sender_ended_ = false;
 };
 
-bool interrupted(int r) { return r < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK); }
+// The system's words for a socket error.
+std::string socket_error_text(int err)
+{
+    char text[256];
+    os::socket_error_text(err, text, sizeof text);
+    return text;
+}
 
 // Reads what one connection has, as much as fits in `buf`; false when the
 // connection is to be closed (its end, an error, a bad header, a stop).
 bool serve(receiver &rx, sender &s, std::vector<unsigned char> &buf)
 {
-    const ssize_t r = recv(s.fd, buf.data(), buf.size(), MSG_DONTWAIT);
-    if (interrupted(static_cast<int>(r)))
+    const long r = os::receive_bytes(s.fd, buf.data(), buf.size());
+    if (r < 0 && os::would_block(os::socket_error()))
         return true;
     if (r <= 0)
         return false;
@@ -500,19 +501,19 @@ bool serve(receiver &rx, sender &s, std::vector<unsigned char> &buf)
 
 // Takes every connection waiting on the listener; answers false when the
 // process is out of descriptors (the listener then rests a moment).
-bool take_connections(int listener, receiver &rx)
+bool take_connections(os::socket_t listener, receiver &rx)
 {
     static bool out_told = false;
     // A bounded number a turn, so that even a flood of connects leaves the
     // connections already there their turn.
     for (int n = 0; n < 256; n++) {
         sockaddr_in from{};
-        socklen_t len = sizeof from;
-        int fd = accept4(listener, reinterpret_cast<sockaddr *>(&from), &len, SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EMFILE || errno == ENFILE) {
+        const os::socket_t fd = os::accept_connection(listener, from);
+        if (fd == os::no_socket) {
+            const int err = os::socket_error();
+            if (os::out_of_descriptors(err)) {
                 if (!out_told)
-                    std::printf("cannot take more connections: %s\n", std::strerror(errno));
+                    std::printf("cannot take more connections: %s\n", socket_error_text(err).c_str());
                 out_told = true;
                 return false;
             }
@@ -524,7 +525,7 @@ bool take_connections(int listener, receiver &rx)
             rx.refused();
             std::printf("refusing connection from %s: %zu connections open already (-m), each has sent frames\n",
                 address_of(from).c_str(), rx.senders().size());
-            close(fd);
+            os::close_socket(fd);
             continue;
         }
         char addr[INET_ADDRSTRLEN] = "?";
@@ -534,7 +535,7 @@ bool take_connections(int listener, receiver &rx)
     return true;
 }
 
-void run_tcp(int listener, receiver &rx, const options &o)
+void run_tcp(os::socket_t listener, receiver &rx, const options &o)
 {
     std::vector<unsigned char> buf(1 << 16);
     std::vector<pollfd> fds;
@@ -550,8 +551,8 @@ void run_tcp(int listener, receiver &rx, const options &o)
             fds.push_back({s->fd, POLLIN, 0});
             polled.push_back(s.get());
         }
-        const int r = poll(fds.data(), fds.size(), 100);
-        if (r < 0 && errno != EINTR)
+        const int r = os::wait_for_sockets(fds.data(), fds.size(), 100);
+        if (r < 0 && !os::would_block(os::socket_error()))
             break;
         // Connections that ended go before new ones are taken, so that a
         // sender that reconnects at once is never seen twice.
@@ -595,7 +596,7 @@ void datagram(receiver &rx, sender &s, const unsigned char *buf, std::size_t siz
         s.pending = t, s.have_header = true;
 }
 
-void run_udp(int fd, receiver &rx)
+void run_udp(os::socket_t fd, receiver &rx)
 {
     std::vector<unsigned char> buf(65536);
     std::map<std::string, sender *> by_address;
@@ -614,21 +615,19 @@ void run_udp(int fd, receiver &rx)
     };
     while (!rx.done()) {
         pollfd p{fd, POLLIN, 0};
-        const int r = poll(&p, 1, 100);
-        if (r < 0 && errno != EINTR)
+        const int r = os::wait_for_sockets(&p, 1, 100);
+        if (r < 0 && !os::would_block(os::socket_error()))
             break;
         // Several datagrams a turn, but never so many that idle sources wait.
         for (int n = 0; r > 0 && n < 256 && !rx.done(); n++) {
             sockaddr_in from{};
-            socklen_t len = sizeof from;
-            const ssize_t got = recvfrom(fd, buf.data(), buf.size(), MSG_DONTWAIT,
-                reinterpret_cast<sockaddr *>(&from), &len);
+            const long got = os::receive_datagram(fd, buf.data(), buf.size(), from);
             if (got < 0)
                 break;
             const std::string where = address_of(from);
             auto at = by_address.find(where);
             sender *s = at == by_address.end() ? nullptr : at->second;
-            if (!s && (s = rx.add(-1, from)) != nullptr) {
+            if (!s && (s = rx.add(os::no_socket, from)) != nullptr) {
                 look_again();
                 by_address[where] = s;
                 refusal_told = false;
@@ -650,19 +649,17 @@ void run_udp(int fd, receiver &rx)
     }
 }
 
-int open_socket(const options &o, int &port)
+os::socket_t open_socket(const options &o, int &port)
 {
-    int fd = socket(AF_INET, (o.udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        std::perror("lorvex-recv: socket");
-        return -1;
+    const os::socket_t fd = os::open_private_socket(o.udp ? SOCK_DGRAM : SOCK_STREAM);
+    if (fd == os::no_socket) {
+        std::fprintf(stderr, "lorvex-recv: socket: %s\n", socket_error_text(os::socket_error()).c_str());
+        return os::no_socket;
     }
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    os::reuse_address(fd);
     if (o.udp) {
         // Room for a burst of the largest datagrams while a frame is written out.
-        const int size = 4 << 20;
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        os::set_receive_buffer(fd, 4 << 20);
     }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -672,14 +669,13 @@ int open_socket(const options &o, int &port)
     // instead of retrying its connect seconds later.
     if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0 ||
         (!o.udp && listen(fd, SOMAXCONN) < 0)) {
-        std::fprintf(stderr, "lorvex-recv: port %d: %s\n", o.port, std::strerror(errno));
-        close(fd);
-        return -1;
+        std::fprintf(stderr, "lorvex-recv: port %d: %s\n", o.port,
+            socket_error_text(os::socket_error()).c_str());
+        os::close_socket(fd);
+        return os::no_socket;
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    port = ntohs(addr.sin_port);
+    os::set_nonblocking(fd);
+    port = os::bound_port(fd);
     return fd;
 }
 
@@ -687,15 +683,9 @@ int open_socket(const options &o, int &port)
 // below what the process may open.
 void fit_cap_to_descriptors(options &o)
 {
-    rlimit lim{};
-    if (getrlimit(RLIMIT_NOFILE, &lim) != 0)
+    const long room = os::most_open_sockets();
+    if (room < 0)
         return;
-    if (lim.rlim_cur < lim.rlim_max) {
-        lim.rlim_cur = lim.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &lim);
-        getrlimit(RLIMIT_NOFILE, &lim);
-    }
-    const long room = lim.rlim_cur == RLIM_INFINITY ? 1000000 : static_cast<long>(lim.rlim_cur);
     const long most = std::max(1L, (room - 16) / (o.wav.empty() ? 1 : 2));
     if (o.max_senders > most) {
         std::printf("at most %ld senders at once (the limit on open files)\n", most);
@@ -715,16 +705,17 @@ int main(int argc, char **argv)
     case asked::run: break;
     }
     // Whoever reads the output (a person or a test) sees each line as it happens.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    os::line_buffered(stdout);
+    os::on_stop_request(&stop_requested);
+    os::ignore_broken_pipe();
+    if (!os::start_sockets()) {
+        std::fprintf(stderr, "lorvex-recv: the system's sockets cannot be started\n");
+        return 1;
+    }
 
     int port = 0;
-    int fd = open_socket(o, port);
-    if (fd < 0)
+    const os::socket_t fd = open_socket(o, port);
+    if (fd == os::no_socket)
         return 1;
     std::printf("listening on %s port %d\n", o.udp ? "udp" : "tcp", port);
     fit_cap_to_descriptors(o);
@@ -734,7 +725,7 @@ int main(int argc, char **argv)
         run_udp(fd, rx);
     else
         run_tcp(fd, rx, o);
-    close(fd);
+    os::close_socket(fd);
     rx.finish();
     return 0;
 }

@@ -19,19 +19,20 @@ struct request {
     command what = command::none;
     bool create = false;            // -c
     int key = 0;                    // positive
-    long size = 0;                  // floats; 0: the whole segment
-    std::vector<long> span;         // print: first position, then count
-    long pos = 0;                   // write: first position
+    long long size = 0;             // floats; 0: the whole segment
+    std::vector<long long> span;    // print: first position, then count
+    long long pos = 0;              // write: first position
     std::vector<std::string> values;  // write: the values as typed ("-": standard input)
     std::vector<int> keys;          // prune: only these (none: every segment)
 };
 
-// A whole integer in [min, max], in `base` (0: decimal, 0x hexadecimal or 0 octal).
-inline bool parse_int(const std::string &text, int base, long min, long max, long &out)
+// A whole integer in [min, max], in `base` (0: decimal, 0x hexadecimal or 0
+// octal). 64 bits on every system (a long has 32 on Windows).
+inline bool parse_int(const std::string &text, int base, long long min, long long max, long long &out)
 {
     char *end = nullptr;
     errno = 0;
-    const long v = std::strtol(text.c_str(), &end, base);
+    const long long v = std::strtoll(text.c_str(), &end, base);
     if (errno || end == text.c_str() || *end || v < min || v > max)
         return false;
     out = v;
@@ -64,7 +65,7 @@ inline bool parse_floats(const std::string &text, std::vector<float> &out, std::
 }
 
 // Whether `count` floats from position `first` lie inside a block of
-// `floats`: said without adding the two, which may each be as large as a long.
+// `floats`: said without adding the two, which may each be as large as a long long.
 constexpr bool fits(std::int64_t first, std::int64_t count, std::int64_t floats) noexcept
 {
     return first >= 0 && count >= 0 && first <= floats && count <= floats - first;
@@ -72,7 +73,7 @@ constexpr bool fits(std::int64_t first, std::int64_t count, std::int64_t floats)
 
 inline bool parse_key(const std::string &text, int &key)
 {
-    long v = 0;
+    long long v = 0;
     if (!parse_int(text, 0, 1, INT_MAX, v))
         return false;
     key = static_cast<int>(v);
@@ -138,21 +139,21 @@ inline bool parse(std::vector<std::string> args, request &r, std::string &why)
         r.what = command::hold;
     else
         return false;
-    if (args.size() < 3 || !parse_int(args[2], 10, 0, LONG_MAX, r.size))
+    if (args.size() < 3 || !parse_int(args[2], 10, 0, LLONG_MAX, r.size))
         return false;
     switch (r.what) {
     case command::print:
         if (args.size() > 5)
             return false;
         for (std::size_t i = 3; i < args.size(); i++) {
-            long v = 0;
-            if (!parse_int(args[i], 10, 0, LONG_MAX, v))
+            long long v = 0;
+            if (!parse_int(args[i], 10, 0, LLONG_MAX, v))
                 return false;
             r.span.push_back(v);
         }
         return true;
     case command::write:
-        if (args.size() < 5 || !parse_int(args[3], 10, 0, LONG_MAX, r.pos))
+        if (args.size() < 5 || !parse_int(args[3], 10, 0, LLONG_MAX, r.pos))
             return false;
         r.values.assign(args.begin() + 4, args.end());
         return true;

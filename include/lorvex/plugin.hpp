@@ -6,8 +6,14 @@
 #include <m_pd.h>
 
 // Pd finds a plug-in by its setup function; only that (and the few names a
-// plug-in deliberately offers) leave the shared object.
-#define LORVEX_EXPORT extern "C" __attribute__((visibility("default")))
+// plug-in deliberately offers) leave the shared object. A Windows DLL exports
+// what is marked dllexport, and then nothing else.
+#ifdef _WIN32
+#define LORVEX_VISIBLE __declspec(dllexport)
+#else
+#define LORVEX_VISIBLE __attribute__((visibility("default")))
+#endif
+#define LORVEX_EXPORT extern "C" LORVEX_VISIBLE
 
 namespace lorvex {
 

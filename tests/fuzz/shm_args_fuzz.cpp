@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         default: check(r.key >= 1); break;
         }
         check(r.span.size() <= 2);
-        for (long v : r.span)
+        for (long long v : r.span)
             check(v >= 0);
         if (r.what == tool::command::write)
             check(!r.values.empty());
@@ -82,13 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // Every number of the arguments, as a key, a size and a float.
     for (const std::string &a : args) {
-        long v = 0;
+        long long v = 0;
         if (tool::parse_int(a, 0, 1, INT_MAX, v))
             check(v >= 1 && v <= INT_MAX && !a.empty());
-        if (tool::parse_int(a, 10, 0, LONG_MAX, v)) {
+        if (tool::parse_int(a, 10, 0, LLONG_MAX, v)) {
             check(v >= 0);
             check_fits(v, v, v / 2);
-            check_fits(LONG_MAX - v, v, LONG_MAX);
+            check_fits(LLONG_MAX - v, v, LLONG_MAX);
         }
         float f;
         if (tool::parse_float(a, f))

@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <regex>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +27,17 @@ namespace lorvex::test {
 namespace {
 
 std::vector<std::string> split_words(std::string_view s);
+void claim_wine_prefix();
+void clear_loading_mark();
+extern const char *const pd_windows_skipped_libraries;
+
+// A Windows program ends its lines with CR LF: the lines are compared without it.
+std::string strip_cr(std::string line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
 
 // LORVEX_SETTINGS names a file of NAME=VALUE lines: the environment of a set
 // of scenarios (one test registration can pass one variable), taken into
@@ -51,12 +63,14 @@ fs::path from_env(const char *name, const char *fallback)
 
 } // namespace
 
-fs::path plugin_dir() { return from_env("LORVEX_PLUGIN_DIR", LORVEX_PLUGIN_DIR); }
+// Absolute, because Pd for Windows fails to load plug-ins from a relative
+// -path under wine.
+fs::path plugin_dir() { return fs::absolute(from_env("LORVEX_PLUGIN_DIR", LORVEX_PLUGIN_DIR)); }
 fs::path sanitized_plugin_dir()
 {
     return from_env("LORVEX_SANITIZED_PLUGIN_DIR", LORVEX_SANITIZED_PLUGIN_DIR);
 }
-fs::path probe_dir() { return from_env("LORVEX_PROBE_DIR", LORVEX_PROBE_DIR); }
+fs::path probe_dir() { return fs::absolute(from_env("LORVEX_PROBE_DIR", LORVEX_PROBE_DIR)); }
 
 bool emulated()
 {
@@ -64,8 +78,98 @@ bool emulated()
     return v && *v;
 }
 
+bool windows()
+{
+    const char *v = std::getenv("LORVEX_WINDOWS");
+    return v && *v;
+}
+
+std::string module_suffix() { return windows() ? ".dll" : ".pd_linux"; }
+
+std::vector<std::string> tool_command(std::string_view name)
+{
+    if (!windows())
+        return {(tool_dir() / name).string()};
+    claim_wine_prefix();
+    std::vector<std::string> cmd = split_words(from_env("LORVEX_WINE", "wine64").string());
+    cmd.push_back((fs::absolute(from_env("LORVEX_WINDOWS_TOOL_DIR", LORVEX_TOOL_DIR)) /
+                   (std::string(name) + ".exe")).string());
+    return cmd;
+}
+
+namespace {
+
+// Pd for Windows marks in the registry that it is loading its startup
+// libraries (-lib) and skips them when it finds the mark already set, taking
+// it for a crash of the Pd before ("Pd seems to have crashed on startup"):
+// two Pd processes starting at once under one wine prefix, one registry,
+// trip over each other. So each test program takes a prefix of its own from
+// LORVEX_WINE_PREFIXES (colon-separated, one per test run in parallel, each
+// with its wine session up), held by a lock for the program's life, and
+// every wine program it starts runs there (WINEPREFIX).
+void claim_wine_prefix()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char *list = std::getenv("LORVEX_WINE_PREFIXES");
+        if (!list || !*list)
+            return;
+        std::vector<std::string> prefixes;
+        std::stringstream in(list);
+        for (std::string p; std::getline(in, p, ':');)
+            if (!p.empty())
+                prefixes.push_back(p);
+        // Waits for one to come free when every prefix is taken.
+        for (;;) {
+            for (const std::string &p : prefixes) {
+                int fd = open((p + "/.lorvex-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+                if (fd < 0)
+                    continue;
+                if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                    setenv("WINEPREFIX", p.c_str(), 1);
+                    return;   // the lock stays held until the program ends
+                }
+                close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+}
+
+// A Pd for Windows that crashed or was stopped while loading its startup
+// libraries leaves its mark set, and every Pd after it in that prefix would
+// skip them: the mark is cleared, so that the failure stays with the test
+// that had it.
+const char *const pd_windows_skipped_libraries = "Pd seems to have crashed on startup";
+
+void clear_loading_mark()
+{
+    std::vector<std::string> cmd = split_words(from_env("LORVEX_WINE", "wine64").string());
+    cmd.insert(cmd.end(), {"reg", "add", "HKCU\\Software\\Pure-Data", "/v", "loading", "/d",
+                              "no", "/f"});
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        std::vector<char *> args;
+        for (auto &a : cmd)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    if (pid > 0)
+        waitpid(pid, nullptr, 0);
+}
+
+} // namespace
+
 std::string pd_host()
 {
+    if (windows())
+        claim_wine_prefix();
     for (const char *name : {"LORVEX_PD", "LORVEX_HOST_PD"})
         if (const char *v = std::getenv(name); v && *v)
             return v;
@@ -325,6 +429,23 @@ bool Result::clean() const
            !contains("runtime error:") && !contains("LeakSanitizer");
 }
 
+namespace {
+
+// The exceptions that end a Windows program, by the low byte of their code
+// (what wine's exit status carries), and abort()'s exit status 3.
+const std::map<int, const char *> windows_crashes = {{0x05, "access violation (0xC0000005)"},
+    {0x1D, "illegal instruction (0xC000001D)"}, {0x8C, "array bounds (0xC000008C)"},
+    {0x94, "integer division by zero (0xC0000094)"}, {0x95, "integer overflow (0xC0000095)"},
+    {0xFD, "stack overflow (0xC00000FD)"}, {0x09, "stack buffer overrun (0xC0000409)"},
+    {0x03, "abort"}};
+
+} // namespace
+
+bool Result::crashed() const
+{
+    return signal != 0 || (windows() && !timed_out && windows_crashes.count(exit_code));
+}
+
 std::string Result::output() const
 {
     std::string out;
@@ -334,6 +455,9 @@ std::string Result::output() const
         out += "[timed out]\n";
     if (signal)
         out += "[killed by signal " + std::to_string(signal) + "]\n";
+    else if (crashed())
+        out += "[exit status " + std::to_string(exit_code) + ": a Windows program's " +
+               windows_crashes.at(exit_code) + "]\n";
     else
         out += "[exit status " + std::to_string(exit_code) + "]\n";
     return out;
@@ -527,7 +651,10 @@ std::vector<std::string> pd_command(const fs::path &patch, bool batch, bool sani
     std::vector<std::string> cmd = split_words(pd_host());
     if (emulated())
         sanitized = false;
-    cmd.insert(cmd.end(), {"-nogui", "-noprefs", "-noaudio", "-nrt", "-stderr"});
+    cmd.insert(cmd.end(), {"-nogui", "-noprefs", "-noaudio", "-stderr"});
+    // Pd for Windows has no real-time priority to leave (and says so at -nrt).
+    if (!windows())
+        cmd.push_back("-nrt");
     if (batch)
         cmd.push_back("-batch");
     cmd.insert(cmd.end(), {"-path", (sanitized ? sanitized_plugin_dir() : plugin_dir()).string(),
@@ -550,6 +677,10 @@ Result run_process(const std::vector<std::string> &argv,
     const std::function<void(const std::string &)> &on_line)
 {
     Result r;
+    // Whatever it starts (a script that runs Pd for Windows among others)
+    // runs in this program's wine prefix.
+    if (windows())
+        claim_wine_prefix();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
@@ -603,7 +734,7 @@ Result run_process(const std::vector<std::string> &argv,
             break;
         buf.append(chunk, static_cast<std::size_t>(n));
         for (std::size_t nl; on_line && (nl = buf.find('\n', seen)) != std::string::npos;) {
-            on_line(buf.substr(seen, nl - seen));
+            on_line(strip_cr(buf.substr(seen, nl - seen)));
             seen = nl + 1;
         }
     }
@@ -616,7 +747,9 @@ Result run_process(const std::vector<std::string> &argv,
         r.signal = WTERMSIG(status);
     std::istringstream in(buf);
     for (std::string l; std::getline(in, l);)
-        r.lines.push_back(l);
+        r.lines.push_back(strip_cr(std::move(l)));
+    if (windows() && (r.crashed() || r.timed_out || r.contains(pd_windows_skipped_libraries)))
+        clear_loading_mark();
     return r;
 }
 
@@ -654,7 +787,7 @@ Child::Child(std::vector<std::string> argv)
         for (auto &a : argv)
             args.push_back(a.data());
         args.push_back(nullptr);
-        execv(args[0], args.data());
+        execvp(args[0], args.data());
         _exit(127);
     }
     close(out[1]);
@@ -718,7 +851,7 @@ void Child::read_all(int fd)
         buf.append(chunk, static_cast<std::size_t>(n));
         std::lock_guard lock(mutex_);
         for (std::size_t nl; (nl = buf.find('\n')) != std::string::npos;) {
-            lines_.push_back(buf.substr(0, nl));
+            lines_.push_back(strip_cr(buf.substr(0, nl)));
             buf.erase(0, nl + 1);
         }
         changed_.notify_all();
@@ -756,7 +889,7 @@ std::vector<std::string> built_classes()
     std::vector<std::string> out;
     for (const auto &e : fs::directory_iterator(from_env("LORVEX_CLASSES_DIR",
              plugin_dir().c_str())))
-        if (e.path().extension() == ".pd_linux")
+        if (e.path().extension() == module_suffix() && e.path().stem() != "liblorvex")
             out.push_back(e.path().stem().string());
     std::sort(out.begin(), out.end());
     return out;

@@ -39,8 +39,23 @@ std::filesystem::path sanitized_plugin_dir(); // build-asan/lorvex (LORVEX_SANIT
 std::filesystem::path probe_dir();            // the test-only probes
 std::filesystem::path tool_dir();             // build/bin
 std::filesystem::path source_dir();           // the repository
-// True when LORVEX_EMULATED says the Pd runs another architecture under emulation.
+// True when LORVEX_EMULATED says the Pd runs another architecture or system
+// under emulation or translation (qemu-user, wine): natively built extras
+// (the sanitizer builds) do not run there.
 bool emulated();
+// True when LORVEX_WINDOWS says the Pd is Pd for Windows (under wine), with
+// the Windows build of the plug-ins: where Windows must differ, a scenario
+// asks this.
+bool windows();
+// The file name suffix of a plug-in for the Pd that runs: ".pd_linux", or
+// ".dll" for Windows.
+std::string module_suffix();
+// The command that starts a command-line tool ("lorvex-shm") of the build
+// the scenarios run: the program in tool_dir(), or for Windows "<name>.exe"
+// of the Windows build (LORVEX_WINDOWS_TOOL_DIR) through LORVEX_WINE, the
+// command that runs Windows programs. tool_dir() keeps naming the native
+// tools, the Linux peers of a Windows Pd.
+std::vector<std::string> tool_command(std::string_view name);
 // The command that starts Pd: LORVEX_PD (e.g. "qemu-arm -L <tree>
 // <tree>/usr/bin/puredata"), else the release CTest chose (LORVEX_HOST_PD),
 // else "pd".
@@ -124,6 +139,10 @@ struct Result {
     std::size_t count(std::string_view text) const;
     // No crash, no time-out, exit status 0, no sanitizer report.
     bool clean() const;
+    // Ended by a signal, or (a Windows program under wine) by an exception:
+    // wine passes on the low byte of its code as the exit status (0xC0000005,
+    // an access violation, gives 5).
+    bool crashed() const;
     std::string output() const;
 };
 
@@ -261,8 +280,8 @@ bool embedded();
 // program embedding Pd, LORVEX_CLASSES_DIR set) rather than loading plug-ins.
 bool classes_compiled_in();
 
-// The classes the build produced: the names of build/lorvex/*.pd_linux (of
-// LORVEX_CLASSES_DIR/*.pd_linux where set).
+// The classes the build produced: the names of build/lorvex/*.pd_linux (or
+// *.dll for Windows, liblorvex.dll aside; of LORVEX_CLASSES_DIR where set).
 std::vector<std::string> built_classes();
 
 // How the sweep and the help check meet a class, from tests/sweep/<class>.sweep

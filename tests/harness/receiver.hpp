@@ -14,26 +14,36 @@ namespace lorvex::test {
 
 class Receiver : public Child {
 public:
-    explicit Receiver(std::vector<std::string> args) : Child(with_tool(std::move(args)))
+    // Which lorvex-recv listens: the Linux program (the peer that strimo~
+    // in any Pd streams to), or the build's own, which for Windows is
+    // lorvex-recv.exe under wine.
+    enum class program { linux_peer, of_build };
+
+    explicit Receiver(std::vector<std::string> args, program p = program::linux_peer)
+        : Child(with_tool(std::move(args), p)), wine_(p == program::of_build && windows())
     {
-        auto m = wait_for_match(R"(^listening on (tcp|udp) port (\d+)$)", 10);
+        auto m = wait_for_match(R"(^listening on (tcp|udp) port (\d+)$)", wine_ ? 30 : 10);
         port_ = m.size() == 3 ? std::stoi(m[2]) : 0;
     }
 
     int port() const { return port_; }
 
     using Child::finish;
-    // Stops it (as Ctrl-C would) and answers all it printed.
-    std::vector<std::string> finish() { return finish(SIGTERM); }
+    // Stops it as Ctrl-C would and answers all it printed: SIGTERM on Linux;
+    // a Windows program hears SIGINT from wine as Ctrl-C, and dies of SIGTERM.
+    std::vector<std::string> finish() { return finish(wine_ ? SIGINT : SIGTERM); }
 
 private:
-    static std::vector<std::string> with_tool(std::vector<std::string> args)
+    static std::vector<std::string> with_tool(std::vector<std::string> args, program p)
     {
-        args.insert(args.begin(), (tool_dir() / "lorvex-recv").string());
+        std::vector<std::string> cmd = p == program::of_build ? tool_command("lorvex-recv")
+                                                              : std::vector<std::string>{(tool_dir() / "lorvex-recv").string()};
+        args.insert(args.begin(), cmd.begin(), cmd.end());
         return args;
     }
 
     int port_ = 0;
+    bool wine_ = false;
 };
 
 // The numbers of its summary line, by name.

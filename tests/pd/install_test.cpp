@@ -69,6 +69,29 @@ int elf_machine(const fs::path &p)
 const std::map<std::string, int> cpu_machine = {
     {"amd64", 62}, {"i386", 3}, {"armv7", 40}, {"arm64", 183}};
 
+// The machine field of a Windows DLL's PE header (found at the offset the
+// DOS header gives at byte 60).
+int pe_machine(const fs::path &p)
+{
+    std::ifstream in(p, std::ios::binary);
+    unsigned char dos[64] = {};
+    in.read(reinterpret_cast<char *>(dos), sizeof dos);
+    const long at = dos[60] | dos[61] << 8 | dos[62] << 16 | static_cast<long>(dos[63]) << 24;
+    unsigned char pe[6] = {};
+    in.seekg(at);
+    in.read(reinterpret_cast<char *>(pe), sizeof pe);
+    if (dos[0] != 'M' || dos[1] != 'Z' || pe[0] != 'P' || pe[1] != 'E' || pe[2] || pe[3])
+        return -1;
+    return pe[4] | pe[5] << 8;
+}
+
+// The PE machine of each CPU name.
+const std::map<std::string, int> cpu_pe_machine = {
+    {"amd64", 0x8664}, {"i386", 0x14c}, {"armv7", 0x1c4}, {"arm64", 0xaa64}};
+
+// The library plug-roster links, beside the plug-ins.
+std::string library_file() { return windows() ? "liblorvex.dll" : "liblorvex.so"; }
+
 // Where scripts/pd-hosts keeps the Pd releases (and Pd's package manager code).
 std::pair<std::string, std::optional<std::string>> pd_hosts()
 {
@@ -94,9 +117,9 @@ bool has_pd64_flavour()
 std::vector<std::string> expected_files(const std::vector<std::string> &classes)
 {
     std::vector<std::string> files = {
-        "lorvex-meta.pd", "lorvex-overview.pd", "README.md", "LICENSE", "liblorvex.so"};
+        "lorvex-meta.pd", "lorvex-overview.pd", "README.md", "LICENSE", library_file()};
     for (const auto &c : classes) {
-        files.push_back(c + ".pd_linux");
+        files.push_back(c + module_suffix());
         if (has_pd64_flavour())
             files.push_back(c + ".linux-amd64-64.so");
         files.push_back(c + "-help.pd");
@@ -133,7 +156,7 @@ TEST(Install, PdLoadsEveryObjectFromTheInstalledFolderAlone)
     }
 
     // Pd sees only the installed folder (and the test probes): every class
-    // must create from there, plug-roster finding liblorvex.so beside itself.
+    // must create from there, plug-roster finding liblorvex beside itself.
     PluginDirOverride use(installed);
     ASSERT_EQ(plugin_dir(), installed);
     Scenario s;
@@ -187,20 +210,29 @@ TEST(Package, ArchiveNameAndContentFollowThePackageFormat)
     ASSERT_EQ(made.size(), 1u) << p.output();
     const std::string name = made[0];
     const std::regex format(R"(lorvex\[v)" + std::string(LORVEX_VERSION_TEXT) +
-                            R"(\](\(Linux-(amd64|armv7|arm64|i386)-(32|64)\))+\.dek)");
+                            R"(\](\((Linux|Windows)-(amd64|armv7|arm64|i386)-(32|64)\))+\.dek)");
     ASSERT_TRUE(std::regex_match(name, format)) << name;
-    // Each platform in the name is one the plug-ins were built for.
-    const std::regex platform(R"(\(Linux-([a-z0-9]+)-([0-9]+)\))");
+    // Each platform in the name is one the plug-ins were built for: a Linux
+    // archive names Linux ones only, a Windows archive Windows ones.
+    const std::regex platform(R"(\((Linux|Windows)-([a-z0-9]+)-([0-9]+)\))");
     for (std::sregex_iterator m(name.begin(), name.end(), platform), e; m != e; ++m) {
-        const std::string cpu = (*m)[1], floatsize = (*m)[2];
-        const fs::path file = floatsize == "32"
-                                  ? plugin_dir() / "orvo_lo.pd_linux"
-                                  : plugin_dir() / ("orvo_lo.linux-" + cpu + "-" + floatsize + ".so");
-        ASSERT_TRUE(fs::exists(file)) << file;
-        EXPECT_EQ(elf_machine(file), cpu_machine.at(cpu)) << file;
+        const std::string os = (*m)[1], cpu = (*m)[2], floatsize = (*m)[3];
+        EXPECT_EQ(os, windows() ? "Windows" : "Linux") << name;
+        if (os == "Windows") {
+            const fs::path file = plugin_dir() / "orvo_lo.dll";
+            ASSERT_TRUE(fs::exists(file)) << file;
+            EXPECT_EQ(floatsize, "32") << name;
+            EXPECT_EQ(pe_machine(file), cpu_pe_machine.at(cpu)) << file;
+        } else {
+            const fs::path file = floatsize == "32"
+                ? plugin_dir() / "orvo_lo.pd_linux"
+                : plugin_dir() / ("orvo_lo.linux-" + cpu + "-" + floatsize + ".so");
+            ASSERT_TRUE(fs::exists(file)) << file;
+            EXPECT_EQ(elf_machine(file), cpu_machine.at(cpu)) << file;
+        }
         // Pd's package manager parsed, accepted and installed it, and Pd then
         // loaded every object from the folder it installed.
-        const std::string plat = "Linux-" + cpu + "-" + floatsize;
+        const std::string plat = os + "-" + cpu + "-" + floatsize;
         EXPECT_TRUE(has_line(p, "accepted on: ", plat)) << p.output();
         EXPECT_TRUE(p.contains("loaded in Pd for " + plat + " (")) << p.output();
     }
@@ -248,6 +280,8 @@ TEST(Package, PackageManagerCheckRefusesWhatDoesNotFit)
         platforms += "(" + l + ")";
     const std::string version = LORVEX_VERSION_TEXT;
     const std::string other = plat.lines[0].find("-amd64-") != std::string::npos ? "arm64" : "amd64";
+    // A platform of the other system, named beside the archive's own.
+    const std::string stranger = windows() ? "(Linux-amd64-32)" : "(Windows-amd64-32)";
     auto check = [&](const std::string &name, const fs::path &from) {
         fs::copy_file(from, tmp.path / name);
         return run_process({"sh", (source_dir() / "scripts" / "deken-check").string(),
@@ -260,7 +294,7 @@ TEST(Package, PackageManagerCheckRefusesWhatDoesNotFit)
 
     for (const std::string &name :
         {"lorvex[v" + version + "](Linux-" + other + "-32).dek",
-            "lorvex[v" + version + "]" + platforms + "(Windows-amd64-32).dek",
+            "lorvex[v" + version + "]" + platforms + stranger + ".dek",
             "lorvex[v" + version + "].dek"}) {
         Result r = check(name, tmp.path / "good.zip");
         EXPECT_NE(r.exit_code, 0) << name;
@@ -273,7 +307,7 @@ TEST(Package, PackageManagerCheckRefusesWhatDoesNotFit)
     // Without the library plug-roster links, plug-roster does not load.
     fs::copy_file(tmp.path / "good.zip", tmp.path / "broken.zip");
     Result del = run_process({"zip", "-q", "-d", (tmp.path / "broken.zip").string(),
-                                 "lorvex/liblorvex.so"},
+                                 "lorvex/" + library_file()},
         {}, tmp.path, 30);
     ASSERT_EQ(del.exit_code, 0) << del.output();
     Result broken = check("lorvex[v" + version + "]" + platforms + "-broken.dek", tmp.path / "broken.zip");

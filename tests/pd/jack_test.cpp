@@ -340,6 +340,16 @@ TEST(WithoutServer, TheLibrarySaysWhyAndThePortListerStaysSilent)
     int failed = JackFailure | JackServerFailed;
     strings once = {"lorvex: unable to connect to JACK server",
         "lorvex: server returned status " + std::to_string(failed)};
+    // Pd for Windows under wine has no JACK at all: its DLL is not there,
+    // and the console says so in Windows' words.
+    if (windows()) {
+        strings errors = r.errors();
+        ASSERT_EQ(errors.size(), 2u) << r.output();
+        for (const std::string &e : errors)
+            EXPECT_EQ(e.rfind("lorvex: JACK is not installed (libjack64.dll: ", 0), 0u) << e;
+        EXPECT_EQ(errors[0], errors[1]);
+        once = {errors[0]};
+    }
     strings twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(r.errors(), twice);
@@ -352,6 +362,8 @@ TEST(WithoutServer, TheLibrarySaysWhyAndThePortListerStaysSilent)
 // loaded before that keeps the null it fetched at load and stays silent.
 TEST(WithoutServer, ALaterCallFindsAServerThatCameUp)
 {
+    if (windows())
+        GTEST_SKIP() << "no JACK server for Windows here (Debian has no JACK for Windows)";
     std::string name = unique_name("late");
     Scenario s;
     use_server(s, name);

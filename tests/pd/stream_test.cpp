@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -152,6 +154,35 @@ Wav read_wav(const std::filesystem::path &p)
     w.data.resize(static_cast<std::size_t>(sf_read_raw(f, w.data.data(), static_cast<sf_count_t>(w.data.size()))));
     sf_close(f);
     return w;
+}
+
+// strimo~'s report of a failed socket call, "strimo~: <label>: <text> (<code>)":
+// strerror()'s words and errno on Linux; on Windows Windows' own words
+// (which differ between its releases and wine) and the Winsock code.
+std::string sockerror(const std::string &label, int linux_code, int windows_code)
+{
+    if (windows())
+        return "strimo~: " + label + ": \x01 (" + std::to_string(windows_code) + ")";
+    return "strimo~: " + label + ": " + std::strerror(linux_code) + " (" + std::to_string(linux_code) + ")";
+}
+
+std::string refused()
+{
+    return sockerror("connecting stream socket", ECONNREFUSED, 10061 /* WSAECONNREFUSED */);
+}
+
+// How many lines are such a report: on Windows the words (\x01 above) are
+// any text without a line end.
+std::size_t count_sockerror(const Result &r, const std::string &report)
+{
+    const std::size_t any = report.find('\x01');
+    if (any == std::string::npos)
+        return r.count(report);
+    const std::string head = report.substr(0, any), tail = report.substr(any + 1);
+    return static_cast<std::size_t>(std::count_if(r.lines.begin(), r.lines.end(), [&](const std::string &l) {
+        return l.size() > head.size() + tail.size() && l.rfind(head, 0) == 0 &&
+               l.compare(l.size() - tail.size(), tail.size(), tail) == 0;
+    }));
 }
 
 // The frame's data as the sender must have encoded it.
@@ -638,7 +669,8 @@ TEST_P(Stream, UdpFramesUpToTheDatagramLimit)
     s.send("s channels 15").dsp(true).wait(30).send(connect_to(rx.port())).wait(600);
     Result r = s.run();
     ASSERT_TRUE(clean(r)) << r.output();
-    EXPECT_TRUE(r.contains("strimo~: send data: Message too long (90)")) << r.output();
+    EXPECT_EQ(count_sockerror(r, sockerror("send data", EMSGSIZE, 10040 /* WSAEMSGSIZE */)), 1u)
+        << r.output();
     EXPECT_EQ(r.printed("state"), (strings{"1", "0"})) << r.output();
     rx.wait_for([](const strings &l) { return frames_by_connection(l).back().size() >= 4; }, 10);
     strings lines = rx.finish();
@@ -671,7 +703,7 @@ TEST_P(Stream, PeerThatClosesEndsTheConnection)
     EXPECT_EQ(r.printed("state"), (strings{"1", "0"})) << r.output();
     EXPECT_TRUE(r.contains("lvx: alive"));
     // And a later connect is tried (it is refused: the receiver has gone).
-    EXPECT_TRUE(r.contains("strimo~: connecting stream socket: Connection refused (111)")) << r.output();
+    EXPECT_EQ(count_sockerror(r, refused()), 1u) << r.output();
 }
 
 // The 0 of a failed send reaches the patch between DSP blocks, never from
@@ -710,7 +742,7 @@ TEST_P(Stream, RefusedConnectionLeavesTheObjectIdle)
     s.send(connect_to(rx.port())).wait(300).send("s connect localhost 9").wait(50);
     Result r = s.run();
     ASSERT_TRUE(clean(r)) << r.output();
-    EXPECT_EQ(r.count("strimo~: connecting stream socket: Connection refused (111)"), 1u) << r.output();
+    EXPECT_EQ(count_sockerror(r, refused()), 1u) << r.output();
     EXPECT_EQ(r.printed("state"), strings{"1"}) << r.output();
     EXPECT_FALSE(r.contains("already trying")) << r.output();
     EXPECT_EQ(r.count("strimo~: already connected"), 1u) << r.output();
@@ -874,7 +906,7 @@ TEST_P(Stream, ProtocolArgumentAndDefaultPeers)
         EXPECT_EQ(r.printed("state" + std::to_string(i)), strings{"1"}) << args[i];
     for (int i = 3; i < 5; i++)
         EXPECT_TRUE(r.printed("state" + std::to_string(i)).empty()) << args[i];
-    EXPECT_EQ(r.count("strimo~: connecting stream socket: Connection refused (111)"), 2u);
+    EXPECT_EQ(count_sockerror(r, refused()), 2u);
     auto posts = [&] {
         strings out;
         for (auto &l : r.lines)
@@ -925,7 +957,7 @@ Socket connected(int type, int port)
 
 TEST(Receiver, RefusesBadHeadersAndReportsGaps)
 {
-    Receiver rx({"-p", "0", "-v"});
+    Receiver rx({"-p", "0", "-v"}, Receiver::program::of_build);
     {
         Socket c = connected(SOCK_STREAM, rx.port());
         send_all(c.fd, frame_bytes(stream::SF_FLOAT, 1, 1, 4096, 4096));
@@ -957,7 +989,7 @@ TEST(Receiver, RefusesBadHeadersAndReportsGaps)
 TEST(Receiver, DatagramsMustMatchTheirHeader)
 {
     auto wav = std::filesystem::temp_directory_path() / ("lorvex-udp-" + std::to_string(getpid()) + ".wav");
-    Receiver rx({"-p", "0", "-u", "-v", "-s", "1", "-o", wav.string()});
+    Receiver rx({"-p", "0", "-u", "-v", "-s", "1", "-o", wav.string()}, Receiver::program::of_build);
     Socket c = connected(SOCK_DGRAM, rx.port());
     auto datagrams = [&](int count, int channels, std::size_t data) {
         bytes f = frame_bytes(stream::SF_8BIT, count, channels, 1024 * channels, data);
@@ -1049,7 +1081,7 @@ std::filesystem::path temp_wav(const std::string &name)
 TEST(Receiver, AnIdleConnectionHoldsUpNoSender)
 {
     auto wav = temp_wav("idle");
-    Receiver rx({"-p", "0", "-v", "-t", "1", "-o", wav.string()});
+    Receiver rx({"-p", "0", "-v", "-t", "1", "-o", wav.string()}, Receiver::program::of_build);
     Socket idle = connected(SOCK_STREAM, rx.port());
     Socket stale = connected(SOCK_STREAM, rx.port());
     send_all(stale.fd, bytes(10, 1));
@@ -1088,7 +1120,7 @@ TEST(Receiver, AnIdleConnectionHoldsUpNoSender)
 // never sent a frame does.
 TEST(Receiver, OnlyASenderEndsAOneShotReceiver)
 {
-    Receiver rx({"-p", "0", "-1"});
+    Receiver rx({"-p", "0", "-1"}, Receiver::program::of_build);
     {
         Socket probe = connected(SOCK_STREAM, rx.port());
         ASSERT_TRUE(rx.wait_for_line("connection from"));
@@ -1108,7 +1140,7 @@ TEST(Receiver, OnlyASenderEndsAOneShotReceiver)
 TEST(Receiver, TwoSendersAtOnceIntoTwoFiles)
 {
     auto wav = temp_wav("two");
-    Receiver rx({"-p", "0", "-v", "-o", wav.string()});
+    Receiver rx({"-p", "0", "-v", "-o", wav.string()}, Receiver::program::of_build);
     Socket a = connected(SOCK_STREAM, rx.port());
     Socket b = connected(SOCK_STREAM, rx.port());
     ASSERT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection from") == 2; }, 5));
@@ -1167,8 +1199,9 @@ std::string from(const Socket &s) { return "127.0.0.1:" + std::to_string(s.port(
 // When all are gone the receiver holds no more descriptors than before.
 TEST(Receiver, AFloodOfIdleConnectionsMakesRoomForSenders)
 {
-    Receiver rx({"-p", "0", "-v", "-m", "50", "-t", "0"});
-    const int before = open_descriptors(rx.pid());
+    Receiver rx({"-p", "0", "-v", "-m", "50", "-t", "0"}, Receiver::program::of_build);
+    // Its open files are counted on Linux (a Windows program's are wine's).
+    const int before = windows() ? 0 : open_descriptors(rx.pid());
     Socket a = connected(SOCK_STREAM, rx.port());
     send_all(a.fd, frame_bytes(stream::SF_FLOAT, 1, 0, 0, 0));
     ASSERT_TRUE(rx.wait_for_line("frame 1: format float, channels 0")) << joined(rx.finish());
@@ -1193,7 +1226,9 @@ TEST(Receiver, AFloodOfIdleConnectionsMakesRoomForSenders)
     a = Socket();
     b = Socket();
     EXPECT_TRUE(rx.wait_for([](const strings &l) { return count_lines(l, "connection closed after") == 202; }, 20));
-    EXPECT_EQ(open_descriptors(rx.pid()), before);
+    if (!windows()) {
+        EXPECT_EQ(open_descriptors(rx.pid()), before);
+    }
     strings lines = rx.finish();
     const std::string all = joined(lines);
     // The silent longest went first: the first 152 of the flood.
@@ -1215,7 +1250,7 @@ TEST(Receiver, AFloodOfIdleConnectionsMakesRoomForSenders)
 // heard from then.
 TEST(Receiver, TheConnectionSilentLongestMakesRoom)
 {
-    Receiver rx({"-p", "0", "-v", "-m", "3", "-t", "0"});
+    Receiver rx({"-p", "0", "-v", "-m", "3", "-t", "0"}, Receiver::program::of_build);
     Socket first = connected(SOCK_STREAM, rx.port());
     ASSERT_TRUE(rx.wait_for_line("connection from"));
     Socket second = connected(SOCK_STREAM, rx.port());
@@ -1240,7 +1275,7 @@ TEST(Receiver, TheConnectionSilentLongestMakesRoom)
 // refused, and the senders stream on.
 TEST(Receiver, RefusesOnlyWhenEverySenderHasStreamed)
 {
-    Receiver rx({"-p", "0", "-v", "-m", "3", "-t", "0"});
+    Receiver rx({"-p", "0", "-v", "-m", "3", "-t", "0"}, Receiver::program::of_build);
     std::vector<Socket> senders;
     for (int i = 0; i < 3; i++) {
         senders.push_back(connected(SOCK_STREAM, rx.port()));
@@ -1269,7 +1304,7 @@ TEST(Receiver, RefusesOnlyWhenEverySenderHasStreamed)
 // ones, the source that streams stays.
 TEST(Receiver, SilentDatagramSourcesMakeRoom)
 {
-    Receiver rx({"-p", "0", "-u", "-v", "-m", "2", "-t", "0"});
+    Receiver rx({"-p", "0", "-u", "-v", "-m", "2", "-t", "0"}, Receiver::program::of_build);
     Socket a = connected(SOCK_DGRAM, rx.port());
     send_all(a.fd, frame_bytes(stream::SF_8BIT, 1, 0, 0, 0));
     ASSERT_TRUE(rx.wait_for_line("frame 1: format 8bit")) << joined(rx.finish());
@@ -1298,7 +1333,7 @@ TEST(Receiver, SilentDatagramSourcesMakeRoom)
 // other: each source is a sender of its own, with its own count.
 TEST(Receiver, DatagramSourcesAreToldApart)
 {
-    Receiver rx({"-p", "0", "-u", "-v"});
+    Receiver rx({"-p", "0", "-u", "-v"}, Receiver::program::of_build);
     Socket a = connected(SOCK_DGRAM, rx.port());
     Socket b = connected(SOCK_DGRAM, rx.port());
     for (int n = 1; n <= 3; n++) {
@@ -1327,7 +1362,7 @@ TEST(Receiver, DatagramSourcesAreToldApart)
 TEST(Receiver, StrimoIsOneOfSeveralSenders)
 {
     auto wav = temp_wav("beside");
-    Receiver rx({"-p", "0", "-t", "10", "-o", wav.string()});
+    Receiver rx({"-p", "0", "-t", "10", "-o", wav.string()}, Receiver::program::of_build);
     Socket idle = connected(SOCK_STREAM, rx.port());
     Socket other = connected(SOCK_STREAM, rx.port());
     Scenario s;

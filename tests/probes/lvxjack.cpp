@@ -5,6 +5,7 @@
 //            then prints as bang does and bangs its outlet (also on giving up)
 #include "lorvex_jack.h"
 
+#include "lorvex/os/jack.hpp"
 #include "lorvex/plugin.hpp"
 #include "console.hpp"
 
@@ -27,7 +28,7 @@ bool report(bool quiet_if_null)
     if (!c && quiet_if_null)
         return false;
     if (c)
-        lorvex::probe::console_line(std::string("lvx_jack: client ") + jack_get_client_name(c));
+        lorvex::probe::console_line(std::string("lvx_jack: client ") + lorvex::os::jack_name(c));
     else
         lorvex::probe::console_line("lvx_jack: null");
     return c != nullptr;

@@ -6,7 +6,9 @@
 //                    number and so exact as a float; outlet 0 carries k itself
 //                    (shifted), so a receiver can tell where it joined.
 //   "lvxsoak proc"   prints "proc: fds F threads T" for this Pd process,
-//                    from /proc/self/fd and /proc/self/task.
+//                    from /proc/self/fd and /proc/self/task (-1 each where
+//                    there is no /proc, as on Windows, whose runs leave the
+//                    soak tests out).
 #include "lorvex/plugin.hpp"
 #include "console.hpp"
 

@@ -7,6 +7,9 @@
 //   lvxsys dir <canvas> <VAR>   moves patch pd-<canvas> to the directory named by
 //                               the environment variable VAR
 //   lvxsys send <recv> <VAR>    sends the text of VAR to <recv> as a symbol
+//   lvxsys setenv <NAME> <VAR>  sets NAME in Pd's environment to the text of VAR
+//                               (wine gives a Windows program no HOME of Linux's:
+//                               a scenario sets it from inside Pd)
 //
 // Words in a script are cut at Pd's 1000 characters; texts from the
 // environment are not, so overlong directories and patterns come from there.
@@ -39,11 +42,19 @@ const char *env_or_complain(t_symbol *var)
 
 void lvxsys_locale(t_lvxsys *)
 {
+    // C's own categories, then those of POSIX and the GNU C library, which
+    // Windows' C runtime does not have.
     const std::pair<int, const char *> categories[] = {{LC_CTYPE, "LC_CTYPE"},
         {LC_NUMERIC, "LC_NUMERIC"}, {LC_TIME, "LC_TIME"}, {LC_COLLATE, "LC_COLLATE"},
-        {LC_MONETARY, "LC_MONETARY"}, {LC_MESSAGES, "LC_MESSAGES"}, {LC_PAPER, "LC_PAPER"},
-        {LC_NAME, "LC_NAME"}, {LC_ADDRESS, "LC_ADDRESS"}, {LC_TELEPHONE, "LC_TELEPHONE"},
-        {LC_MEASUREMENT, "LC_MEASUREMENT"}, {LC_IDENTIFICATION, "LC_IDENTIFICATION"},
+        {LC_MONETARY, "LC_MONETARY"},
+#ifdef LC_MESSAGES
+        {LC_MESSAGES, "LC_MESSAGES"},
+#endif
+#ifdef LC_IDENTIFICATION
+        {LC_PAPER, "LC_PAPER"}, {LC_NAME, "LC_NAME"}, {LC_ADDRESS, "LC_ADDRESS"},
+        {LC_TELEPHONE, "LC_TELEPHONE"}, {LC_MEASUREMENT, "LC_MEASUREMENT"},
+        {LC_IDENTIFICATION, "LC_IDENTIFICATION"},
+#endif
         {LC_ALL, "LC_ALL"}};
     for (const auto &[category, name] : categories) {
         const char *value = std::setlocale(category, nullptr);
@@ -74,6 +85,18 @@ void lvxsys_send(t_lvxsys *, t_symbol *receiver, t_symbol *var)
         pd_symbol(receiver->s_thing, gensym(text));
 }
 
+void lvxsys_setenv(t_lvxsys *, t_symbol *name, t_symbol *var)
+{
+    const char *text = env_or_complain(var);
+    if (!text)
+        return;
+#ifdef _WIN32
+    _putenv_s(name->s_name, text);
+#else
+    setenv(name->s_name, text, 1);
+#endif
+}
+
 } // namespace
 
 // The receiver of the Pd instance current on this thread (see lvxprobe_bind).
@@ -85,6 +108,8 @@ LORVEX_EXPORT void lvxsystem_setup(void)
         CLASS_PD, A_NULL);
     class_addmethod(lvxsys_class, lorvex::method(lvxsys_locale), gensym("locale"), A_NULL);
     class_addmethod(lvxsys_class, lorvex::method(lvxsys_dir), gensym("dir"), A_SYMBOL,
+        A_SYMBOL, A_NULL);
+    class_addmethod(lvxsys_class, lorvex::method(lvxsys_setenv), gensym("setenv"), A_SYMBOL,
         A_SYMBOL, A_NULL);
     class_addmethod(lvxsys_class, lorvex::method(lvxsys_send), gensym("send"), A_SYMBOL,
         A_SYMBOL, A_NULL);
