@@ -149,8 +149,12 @@ TEST(Install, PdLoadsEveryObjectFromTheInstalledFolderAlone)
     if (fs::exists(build_dir() / "bin")) {
         for (const auto &e : fs::directory_iterator(build_dir() / "bin")) {
             EXPECT_TRUE(fs::exists(bindir / e.path().filename())) << e.path();
-            // Each tool with its manual page, where man finds it.
-            const std::string page = e.path().filename().string() + ".1";
+            // Each tool with its manual page, where man finds it (named
+            // without Windows' .exe).
+            fs::path tool = e.path().filename();
+            if (tool.extension() == ".exe")
+                tool.replace_extension();
+            const std::string page = tool.string() + ".1";
             EXPECT_TRUE(fs::exists(mandir / "man1" / page)) << page;
         }
     }
