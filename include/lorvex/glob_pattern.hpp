@@ -91,6 +91,23 @@ inline bracket_result bracket(std::string_view p, std::size_t i, unsigned char f
     auto at = [&](std::size_t k) -> unsigned char {
         return k < p.size() ? static_cast<unsigned char>(p[k]) : 0;
     };
+    // A collating symbol "[.x.]" with k at its '.': the one character it
+    // names, k then past its closing "]"; -1 where it names none or several.
+    auto collating_symbol = [&](std::size_t &k) -> int {
+        const std::size_t start = k;
+        std::size_t length = 0;
+        for (;;) {
+            const unsigned char d = at(++k);
+            if (d == '.' && at(k + 1) == ']') {
+                k += 2;
+                break;
+            }
+            if (d == 0)
+                return -1;
+            length++;
+        }
+        return length == 1 ? at(start + 1) : -1;
+    };
     const bool negate = at(i) == '!' || at(i) == '^';
     if (negate)
         i++;
@@ -161,26 +178,15 @@ inline bracket_result bracket(std::string_view p, std::size_t i, unsigned char f
         } else if (c == 0) {
             return bracket_result::literal;
         } else if (c == '[' && at(i) == '.') {
-            const std::size_t start = i;
-            std::size_t length = 0;
-            for (;;) {
-                c = at(++i);
-                if (c == '.' && at(i + 1) == ']') {
-                    i += 2;
-                    break;
-                }
-                if (c == 0)
-                    return bracket_result::broken;
-                length++;
-            }
-            if (length != 1)
+            const int symbol = collating_symbol(i);
+            if (symbol < 0)
                 return bracket_result::broken;
             const bool is_range = at(i) == '-' && at(i + 1) != 0;
-            if (!is_range && fn == at(start + 1)) {
+            if (!is_range && fn == symbol) {
                 found = true;
                 break;
             }
-            cold = at(start + 1);
+            cold = static_cast<unsigned char>(symbol);
             c = at(i++);
         } else {
             member = true;
@@ -202,21 +208,10 @@ inline bracket_result bracket(std::string_view p, std::size_t i, unsigned char f
             if (cend == 0)
                 return bracket_result::broken;
             if (!escaped && cend == '[' && at(i) == '.') {
-                const std::size_t start = i;
-                std::size_t length = 0;
-                for (;;) {
-                    const unsigned char d = at(++i);
-                    if (d == '.' && at(i + 1) == ']') {
-                        i += 2;
-                        break;
-                    }
-                    if (d == 0)
-                        return bracket_result::broken;
-                    length++;
-                }
-                if (length != 1)
+                const int symbol = collating_symbol(i);
+                if (symbol < 0)
                     return bracket_result::broken;
-                cend = at(start + 1);
+                cend = static_cast<unsigned char>(symbol);
             }
             if (cold <= fn && fn <= cend) {
                 found = true;

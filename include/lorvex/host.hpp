@@ -12,13 +12,7 @@
 #include <m_pd.h>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "lorvex/os/windows.hpp"
 #else
 extern "C" {
 extern t_class *vinlet_class __attribute__((weak));
