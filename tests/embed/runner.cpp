@@ -179,6 +179,14 @@ void send_message(const std::string &text)
     sys_unlock();
 }
 
+// Patches are opened one at a time, as a program embedding Pd 0.53 must:
+// libpd_openfile() holds Pd's global lock for writing, but an object name Pd
+// has to look up on the way (any unknown one) gives it back as a read lock,
+// so that two instances opening patches at once went on side by side through
+// Pd's loader and patch building: a patch came out short of an object now
+// and then, and a run could hang.
+std::mutex opening_lock;
+
 // Runs the scenario in `in` on this thread until its quit; frees `loader` at
 // the logical time asked for. Real time is kept to unless in batch mode.
 void run_scenario(Instance &in, const Options &o, Instance *loader)
@@ -189,6 +197,7 @@ void run_scenario(Instance &in, const Options &o, Instance *loader)
         lvxrun::bind_library(lib);
     if (!o.open.empty()) {
         fs::path p = fs::absolute(o.open);
+        std::lock_guard opening(opening_lock);
         if (!libpd_openfile(p.filename().c_str(), p.parent_path().c_str()))
             pd_error(nullptr, "%s: can't open", o.open.c_str());
     }

@@ -602,6 +602,22 @@ Scenario &Scenario::options(const ClassOptions &o)
     return *this;
 }
 
+namespace {
+
+// Script lines that build boxes while the patch runs: into a canvas, or as a
+// patch opened. Pd 0.53 keeps the canvas it builds into in one place for the
+// whole process, so instances doing so at once on threads of their own trip
+// over each other: such a scenario runs in one instance only.
+bool builds_boxes(const std::vector<std::string> &script)
+{
+    static const std::regex builder(R"(^\S+ (pd-\S+ (obj|msg|floatatom|symbolatom|listbox|)"
+                                    R"(text|restore|graph|array|scalar)|pd (open|menunew)) .*)");
+    return std::any_of(script.begin(), script.end(),
+        [](const std::string &l) { return std::regex_match(l, builder); });
+}
+
+} // namespace
+
 Result Scenario::run()
 {
     // The script runs from a [qlist] started at load time; its boxes come
@@ -638,8 +654,11 @@ Result Scenario::run()
         for (auto &[name, value] : env)
             if (name == "LD_PRELOAD")
                 name = "PD_PRELOAD";
-    return run_process(pd_command(patch_path(), batch_, sanitized_, flags_), env, dir_, timeout_,
-        on_line_);
+    auto cmd = pd_command(patch_path(), batch_, sanitized_, flags_);
+    if (concurrent_instances() && builds_boxes(script_))
+        if (auto at = std::find(cmd.begin(), cmd.end(), "--concurrent"); at != cmd.end())
+            cmd.erase(at, std::min(at + 2, cmd.end()));
+    return run_process(cmd, env, dir_, timeout_, on_line_);
 }
 
 // ---- processes ------------------------------------------------------------
@@ -874,6 +893,14 @@ bool embedded()
 {
     const char *v = std::getenv("LORVEX_EMBEDDED");
     return v && *v;
+}
+
+bool concurrent_instances()
+{
+    for (const std::string &w : split_words(pd_host()))
+        if (w == "--concurrent")
+            return true;
+    return false;
 }
 
 bool classes_compiled_in()

@@ -276,6 +276,12 @@ std::string test_name(std::string_view text);
 // runner, LORVEX_EMBEDDED set) rather than in Pd itself.
 bool embedded();
 
+// True where the runner plays each scenario in several instances on threads
+// of their own at once (its --concurrent flag in LORVEX_PD). Pd 0.53 keeps
+// the canvas it is building boxes into in one place for the whole process,
+// so a scenario that builds boxes while it runs cannot run so.
+bool concurrent_instances();
+
 // True where the Pd that runs the scenarios has every class compiled in (a
 // program embedding Pd, LORVEX_CLASSES_DIR set) rather than loading plug-ins.
 bool classes_compiled_in();
