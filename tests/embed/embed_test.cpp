@@ -104,10 +104,13 @@ TEST(Instances, TwoThreadsDeletingBlocksAtOnceLeaveNoSegment)
 // a class by the symbol of the instance that made it, which is gone.
 TEST(Instances, FreeingTheLoaderLeavesEveryClassWorking)
 {
+    // A key of this test process's, so that the same test run beside it
+    // (libpd or the compiled-in classes) keeps a block of its own.
+    const std::string karbox = "karbox " + std::to_string((1 << 22) + getpid() % 100000) + " 8";
     const strings boxes = {"orvo_lo lvxa lvxb lvxc", "orvo_hi lvxa lvxb lvxc",
         "orvo_thin lvxa lvxc 2", "orvo_thinlo lvxa lvxc 2", "orvo_thinhi lvxa lvxc 2",
         "orvo_thinmean lvxa lvxc 2", "orvo_widen lvxb lvxc 2", "orvo_slope lvxa lvxc",
-        "orvo_accum lvxa lvxc", "strimo~ 2", "karbox 4723 8", "pathsift *.txt",
+        "orvo_accum lvxa lvxc", "strimo~ 2", karbox, "pathsift *.txt",
         "varwipe LVX_EMBED_NONE", "qo_knob 7 1", "qo_pitch 1", "qo_press 1", "qo_patch 1",
         "qo_wheel 1", "qo_squeeze 1", "qo_raw 1", "qo_sys 1", "offcull", "plug-roster",
         "textnum", "glyphnum", "numglyph", "numbytes", "gainlog", "comma", "messages",
