@@ -252,7 +252,17 @@ static void strimo_tilde_connect(t_strimo_tilde *x, t_symbol *host, t_floatarg p
     a->port = x->x_portno;
     a->protocol = x->x_protocol;
     a->fd = os::no_socket;
-    int err = pthread_create(&x->x_childthread, nullptr, strimo_tilde_child_connect, a);
+    // Nothing ever waits for the thread: it frees what it holds when it ends.
+    // It is detached from the start: detaching it afterwards races with its
+    // end, which the Windows threads library does not survive (it hands the
+    // finished thread's record to the next thread while still tidying it).
+    pthread_attr_t attr;
+    int err = pthread_attr_init(&attr);
+    if (err == 0) {
+        pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+        err = pthread_create(&x->x_childthread, &attr, strimo_tilde_child_connect, a);
+        pthread_attr_destroy(&attr);
+    }
     if (err != 0) {
         x->x_childthread = 0;
         pthread_mutex_unlock(&x->x_mutex);
@@ -260,8 +270,6 @@ static void strimo_tilde_connect(t_strimo_tilde *x, t_symbol *host, t_floatarg p
         post("strimo~: starting the connection thread: %s (%d)", std::strerror(err), err);
         return;
     }
-    // Nothing ever waits for the thread: it frees what it holds when it ends.
-    pthread_detach(x->x_childthread);
     x->x_attempt = a;
     clock_delay(x->x_clock, strimo_poll_ms);
     pthread_mutex_unlock(&x->x_mutex);
