@@ -878,6 +878,28 @@ TEST_P(Stream, ManyConnectCycles)
     EXPECT_EQ(summary(rx.finish())["connections"], 50);
 }
 
+// Attempts whose thread ends at once (a host name longer than any host's),
+// taken up as fast as eight objects take them: each thread may end before
+// the object has even let go of it, or while it does.
+TEST_P(Stream, AttemptsThatEndAtOnce)
+{
+    Scenario s;
+    prepare(s);
+    int metro = s.patch.obj("metro 1");
+    s.patch.receive("go", metro);
+    int m = s.patch.msg("connect " + std::string(300, 'h') + " 3000");
+    s.patch.connect(metro, 0, m, 0);
+    for (int i = 0; i < 8; i++)
+        s.patch.connect(m, 0, s.patch.obj("strimo~ 1"), 0);
+    s.send("go 1").wait(1500).send("go 0").wait(100).say("alive");
+    Result r = s.run();
+    ASSERT_TRUE(clean(r)) << r.output();
+    EXPECT_TRUE(r.contains("lvx: alive")) << r.output();
+    // Each object takes one attempt every millisecond or two.
+    EXPECT_GT(r.count("strimo~: bad host?"), 400u) << r.output();
+    EXPECT_FALSE(r.contains("connected host")) << r.output();
+}
+
 // The protocol argument: 0 (or none) is TCP, anything else UDP, which
 // "connects" whether or not anything listens.
 TEST_P(Stream, ProtocolArgumentAndDefaultPeers)
