@@ -799,8 +799,13 @@ TEST(LorvexShm, PruneRemovesWhatAKilledPdLeft)
     s.patch.connect(s.patch.obj("loadbang"), 0, values, 0);
     s.patch.connect(values, 0, box, 0);
     auto pd = std::async(std::launch::async, [&s] { return s.run(); });
+    // Attached, and the values written at load (a slow, emulated Pd attaches
+    // well before its loadbang).
+    const strings written = {"1", "2", "3", "0"};
     strings row;
-    for (int i = 0; i < 200 && (row.size() < 6 || row[3] != "1"); i++) {
+    for (int i = 0; i < 200 && (row.size() < 6 || row[3] != "1" ||
+                                   shm_tool({"print", k_pd, "4"}).lines != written);
+         i++) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         row = listed_row(keys[0]);
     }
@@ -822,7 +827,7 @@ TEST(LorvexShm, PruneRemovesWhatAKilledPdLeft)
     EXPECT_EQ(listed_row(keys[1]).at(3), "1");
     EXPECT_EQ(listed_row(keys[2]).at(5), "alive");
     EXPECT_TRUE(listed_row(keys[3]).empty()) << "other permissions are not listed";
-    EXPECT_EQ(shm_tool({"print", k_pd, "4"}).lines, (strings{"1", "2", "3", "0"}));
+    EXPECT_EQ(shm_tool({"print", k_pd, "4"}).lines, written);
 
     Result pruned = shm_tool({"prune", k_pd, k_held, k_mine, k_private, k_made});
     ASSERT_EQ(pruned.exit_code, 0) << pruned.output();
